@@ -1,0 +1,104 @@
+// UTF-16 <-> UTF-8, written out by hand: <codecvt> is deprecated and the
+// smart-card library's names must never be silently cut or dropped.
+#include "pcsc/platform/Platform.h"
+
+namespace pcsc::platform {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 | (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 | (cp & 0x3FF)));
+    }
+}
+
+}  // namespace
+
+std::string Utf16ToUtf8(std::u16string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+                ++i;
+            } else {
+                c = kReplacement;
+            }
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            c = kReplacement;
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b0 = static_cast<unsigned char>(text[i]);
+        int extra;
+        char32_t cp;
+        char32_t min;
+        if (b0 < 0x80) {
+            out.push_back(b0);
+            ++i;
+            continue;
+        } else if ((b0 & 0xE0) == 0xC0) {
+            extra = 1, cp = b0 & 0x1F, min = 0x80;
+        } else if ((b0 & 0xF0) == 0xE0) {
+            extra = 2, cp = b0 & 0x0F, min = 0x800;
+        } else if ((b0 & 0xF8) == 0xF0) {
+            extra = 3, cp = b0 & 0x07, min = 0x10000;
+        } else {
+            AppendUtf16(out, kReplacement);
+            ++i;
+            continue;
+        }
+        std::size_t j = 1;
+        for (; j <= static_cast<std::size_t>(extra) && i + j < text.size(); ++j) {
+            const auto b = static_cast<unsigned char>(text[i + j]);
+            if ((b & 0xC0) != 0x80) break;
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        if (j <= static_cast<std::size_t>(extra) || cp < min || cp > 0x10FFFF ||
+            (cp >= 0xD800 && cp <= 0xDFFF)) {
+            // A truncated or overlong sequence: one replacement for the bytes
+            // examined, and go on after them.
+            AppendUtf16(out, kReplacement);
+            i += j;
+            continue;
+        }
+        AppendUtf16(out, cp);
+        i += j;
+    }
+    return out;
+}
+
+}  // namespace pcsc::platform

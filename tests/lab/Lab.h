@@ -1,0 +1,64 @@
+// The PC/SC lab from a test: a private pcscd with vpcd virtual readers and
+// vicc virtual cards, driven by the project's scripts. The CTest fixture
+// starts the lab before the lab tests and stops it after them.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+namespace lab {
+
+// Points this process (and the scripts it runs) at the lab's service before
+// any test reaches the smart-card library.
+inline const bool kEnvironmentSet = [] {
+    const char* dir = std::getenv("VARDEL_LAB_DIR");
+    const std::string lab = dir && *dir ? dir : VARDEL_LAB_DEFAULT_DIR;
+    setenv("VARDEL_LAB_DIR", lab.c_str(), 0);
+    setenv("PCSCLITE_CSOCK_NAME", (lab + "/run/pcscd.comm").c_str(), 0);
+    return true;
+}();
+
+// Runs scripts/<command> and returns what it printed; throws when it fails,
+// so that a broken lab shows as a test error and not as a wrong result.
+inline std::string Run(const std::string& command) {
+    const std::string line = std::string(VARDEL_SCRIPTS_DIR) + "/" + command + " 2>&1";
+    FILE* pipe = popen(line.c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run " + line);
+    std::string out;
+    std::array<char, 512> chunk;
+    while (std::fgets(chunk.data(), chunk.size(), pipe)) out += chunk.data();
+    const int status = pclose(pipe);
+    if (status != 0) throw std::runtime_error(command + " failed:\n" + out);
+    return out;
+}
+
+// Name of reader k (0-based) as the lab's service lists it.
+inline std::u16string ReaderName(int k) {
+    const std::string name = "Lab Reader " + std::to_string(k / 2) + " 00 0" + std::to_string(k % 2);
+    return std::u16string(name.begin(), name.end());
+}
+
+inline std::string LastLine(const std::string& text) {
+    std::string trimmed = text;
+    while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
+    const auto pos = trimmed.rfind('\n');
+    return pos == std::string::npos ? trimmed : trimmed.substr(pos + 1);
+}
+
+// Inserts a card in reader k; returns the ATR the service reports, as
+// upper-case hexadecimal bytes separated by blanks.
+inline std::string CardIn(int k, const std::string& atr = "") {
+    return LastLine(Run("card-in " + std::to_string(k) + (atr.empty() ? "" : " '" + atr + "'")));
+}
+
+inline void CardOut(int k) { Run("card-out " + std::to_string(k)); }
+
+// Restarts the lab's service with n readers (a no-op when it already has n).
+inline void Readers(int n) { Run("lab-up " + std::to_string(n)); }
+
+inline void Service(const std::string& action) { Run("lab-service " + action); }
+
+}  // namespace lab
