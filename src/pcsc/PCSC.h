@@ -1,7 +1,13 @@
 // The smart-card access library, whole: include this one header.
 #pragma once
 
+#include "pcsc/Events.h"
 #include "pcsc/InFlight.h"
+#include "pcsc/MainThread.h"
+#include "pcsc/Manager.h"
 #include "pcsc/PCSCDef.h"
 #include "pcsc/PCSCRaw.h"
+#include "pcsc/Reader.h"
+#include "pcsc/ReaderListThread.h"
+#include "pcsc/Thread.h"
 #include "pcsc/Tools.h"

@@ -2,8 +2,9 @@
 // service cannot be made to produce. Its declarations come from pcsc-lite's
 // own header, so the compiler holds every exported signature to pcsc-lite's.
 //
-// Built in variants: FAKE_PCSC_NO_STATUS leaves out SCardStatus and
-// FAKE_PCSC_NO_GETSTATUSCHANGE leaves out SCardGetStatusChange.
+// Built in variants: FAKE_PCSC_NO_STATUS leaves out SCardStatus,
+// FAKE_PCSC_NO_GETSTATUSCHANGE leaves out SCardGetStatusChange and
+// FAKE_PCSC_NO_LISTREADERS leaves out SCardListReaders.
 #include <winscard.h>
 
 #include <algorithm>
@@ -48,6 +49,7 @@ struct Forced {
     long code;
     int times;  // < 0: for ever
     bool bufferOnly;
+    bool sizeOnly;
 };
 
 struct State {
@@ -81,7 +83,7 @@ std::optional<LONG> Enter(State& s, const std::string& entry, bool hasBuffer = f
     auto it = s.forced.find(entry);
     if (it == s.forced.end()) return std::nullopt;
     for (auto f = it->second.begin(); f != it->second.end(); ++f) {
-        if (f->bufferOnly && !hasBuffer) continue;
+        if ((f->bufferOnly && !hasBuffer) || (f->sizeOnly && hasBuffer)) continue;
         const LONG code = f->code;
         if (f->times > 0 && --f->times == 0) it->second.erase(f);
         return code;
@@ -138,7 +140,7 @@ unsigned long ReportedState(State& s, const Reader& r) {
     return flags;
 }
 
-std::string ReaderList(State& s) {
+[[maybe_unused]] std::string ReaderList(State& s) {
     if (s.rawList) return *s.rawList;
     std::string list;
     for (const Reader& r : s.readers) {
@@ -277,11 +279,16 @@ FAKE_EXPORT void fake_pcsc_force_result(const char* entry, long code, int times)
     Lock lock(s.mutex);
     std::string name = entry;
     bool bufferOnly = false;
+    bool sizeOnly = false;
     if (const auto plus = name.find("+buffer"); plus != std::string::npos) {
         name.erase(plus);
         bufferOnly = true;
+    } else if (const auto size = name.find("+size"); size != std::string::npos) {
+        name.erase(size);
+        sizeOnly = true;
     }
-    s.forced[name].push_back(Forced{code, times, bufferOnly});
+    if (times == 0) return;
+    s.forced[name].push_back(Forced{code, times, bufferOnly, sizeOnly});
 }
 
 FAKE_EXPORT void fake_pcsc_set_raw_reader_list(const char* data, std::size_t len) {
@@ -533,15 +540,19 @@ FAKE_EXPORT LONG SCardCancel(SCARDCONTEXT hContext) {
     return SCARD_S_SUCCESS;
 }
 
-FAKE_EXPORT LONG SCardListReaders(SCARDCONTEXT hContext, LPCSTR, LPSTR mszReaders,
+#ifndef FAKE_PCSC_NO_LISTREADERS
+FAKE_EXPORT LONG SCardListReaders(SCARDCONTEXT hContext, LPCSTR mszGroups, LPSTR mszReaders,
                                   LPDWORD pcchReaders) {
     State& s = S();
     Lock lock(s.mutex);
+    Arg(s, "SCardListReaders", 1, mszGroups ? 1 : 0);
+    Arg(s, "SCardListReaders", 3, pcchReaders ? *pcchReaders : 0);
     if (auto forced = Enter(s, "SCardListReaders", mszReaders != nullptr)) return *forced;
     if (const LONG status = CheckContext(s, hContext)) return status;
     if (!s.rawList && s.readers.empty()) return SCARD_E_NO_READERS_AVAILABLE;
     return CopyOut(ReaderList(s), mszReaders, pcchReaders);
 }
+#endif
 
 FAKE_EXPORT LONG SCardListReaderGroups(SCARDCONTEXT hContext, LPSTR mszGroups, LPDWORD pcchGroups) {
     State& s = S();

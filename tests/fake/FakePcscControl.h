@@ -41,7 +41,8 @@ void fake_pcsc_set_control_reply(const char* name, const unsigned char* data, st
 
 // Forces the result of the next `times` calls of an entry point (times < 0:
 // for ever). `entry` is an exported name ("SCardListReaders"), or
-// "SCardListReaders+buffer" for only the calls that pass a buffer.
+// "SCardListReaders+buffer" for only the calls that pass a buffer,
+// "SCardListReaders+size" for only those that ask for the size.
 void fake_pcsc_force_result(const char* entry, long code, int times);
 
 // Replaces the reader list that SCardListReaders copies out with raw bytes
@@ -61,7 +62,9 @@ void fake_pcsc_set_pnp_mode(int mode);
 // Number of calls made to an entry point since the last reset.
 long fake_pcsc_calls(const char* entry);
 // Last values seen by an entry point, by argument position (0-based) as an
-// integer (texts are not recorded; use fake_pcsc_last_text).
+// integer (texts are not recorded; use fake_pcsc_last_text). For a text
+// argument that is only looked at for presence, 1 when given and 0 when null
+// (SCardListReaders' group filter, position 1).
 unsigned long long fake_pcsc_last_arg(const char* entry, int position);
 // Last reader name (UTF-8) an entry point received; "" when none.
 const char* fake_pcsc_last_text(const char* entry);

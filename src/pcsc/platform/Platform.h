@@ -152,6 +152,10 @@ using Status = NativeLong(VARDEL_PCSC_API*)(NativeHandle, NativeTextBuffer, Nati
                                             NativeDword*, NativeDword*, unsigned char*,
                                             NativeDword*);
 using IsValidContext = NativeLong(VARDEL_PCSC_API*)(NativeHandle);
+// The 8-bit reader listing (SCardListReadersA on Windows, where the names are
+// in the ANSI code page; pcsc-lite's only listing, in UTF-8).
+using ListReadersAnsi = NativeLong(VARDEL_PCSC_API*)(NativeHandle, const char*, char*,
+                                                     NativeDword*);
 }  // namespace entry
 
 // Exported names: text-carrying entry points in their wide form where the
@@ -183,6 +187,11 @@ inline constexpr const char* kReleaseContext = "SCardReleaseContext";
 inline constexpr const char* kTransmit = "SCardTransmit";
 inline constexpr const char* kSetAttrib = "SCardSetAttrib";
 inline constexpr const char* kStatus = VARDEL_PCSC_TEXT_EXPORT("SCardStatus");
+#if defined(VARDEL_PCSC_WINSCARD)
+inline constexpr const char* kListReadersAnsi = "SCardListReadersA";
+#else
+inline constexpr const char* kListReadersAnsi = "SCardListReaders";
+#endif
 #undef VARDEL_PCSC_TEXT_EXPORT
 }  // namespace exports
 
@@ -212,5 +221,11 @@ std::string LastLoadError();
 // surrogate or an invalid byte becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 std::u16string Utf8ToUtf16(std::string_view text);
+// Text from the smart-card library's 8-bit entry points: the ANSI code page
+// on Windows, UTF-8 on pcsc-lite.
+std::u16string AnsiToUtf16(std::string_view text);
+#if defined(VARDEL_PCSC_WINSCARD)
+std::u16string AnsiCodePageToUtf16(std::string_view text);  // MultiByteToWideChar(CP_ACP)
+#endif
 
 }  // namespace pcsc::platform

@@ -101,4 +101,12 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
+std::u16string AnsiToUtf16(std::string_view text) {
+#if defined(VARDEL_PCSC_WINSCARD)
+    return AnsiCodePageToUtf16(text);
+#else
+    return Utf8ToUtf16(text);
+#endif
+}
+
 }  // namespace pcsc::platform
