@@ -1,0 +1,27 @@
+#include "checks/Registry.h"
+
+#include "pcsc/platform/Platform.h"
+
+namespace checks {
+
+RegistryValueNotText::RegistryValueNotText(std::u16string_view valueName, std::uint32_t type)
+    : std::runtime_error("La valeur de registre '" + pcsc::platform::Utf16ToUtf8(valueName) +
+                         "' n'est pas du texte (type " + std::to_string(type) + ")"),
+      valueName_(valueName),
+      type_(type) {}
+
+std::u16string RegistryDataToText(std::u16string_view valueName, std::uint32_t type,
+                                  const std::uint8_t* data, std::size_t size) {
+    if (size == 0 || !data) return {};
+    if (type != kRegSz && type != kRegExpandSz) throw RegistryValueNotText(valueName, type);
+    // UTF-16 little-endian; an odd last byte is half a character and dropped.
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < size; i += 2) {
+        const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+        if (c == u'\0') break;
+        text.push_back(c);
+    }
+    return text;
+}
+
+}  // namespace checks

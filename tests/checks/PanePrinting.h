@@ -1,0 +1,41 @@
+// Shows report pieces readably when a comparison fails: UTF-8 text with its
+// CR LF made visible, the style letters and the colour.
+#pragma once
+
+#include <cstdio>
+#include <ostream>
+#include <string>
+
+#include "checks/Report.h"
+#include "checks/SerialCheck.h"
+#include "pcsc/platform/Platform.h"
+
+namespace checks {
+
+inline std::string Visible(const std::u16string& text) {
+    std::string out;
+    for (char c : pcsc::platform::Utf16ToUtf8(text)) {
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+    return out;
+}
+
+inline void PrintTo(const ReportPiece& piece, std::ostream* os) {
+    char color[16];
+    std::snprintf(color, sizeof color, "%06X", static_cast<unsigned>(piece.color));
+    *os << "{\"" << Visible(piece.text) << "\" " << (piece.style.bold ? "B" : "")
+        << (piece.style.italic ? "I" : "") << (piece.style.underline ? "U" : "")
+        << (piece.style.strikeOut ? "S" : "") << (piece.style == kPlain ? "plain" : "") << " #"
+        << color << "}";
+}
+
+inline void PrintTo(const SerialPort& port, std::ostream* os) {
+    *os << "{" << Visible(port.port) << " : " << Visible(port.device) << "}";
+}
+
+}  // namespace checks
