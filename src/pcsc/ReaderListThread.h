@@ -12,10 +12,12 @@
 // replaces, and works the same on every platform and service version.
 //
 // When the service goes away (or restarts: an old context never works again)
-// the watcher hands the reader-list callback over once, so the manager's
-// listing fails and reports every known reader removed; then it establishes a
-// new context, at most once a second, and hands the callback over again as
-// soon as it has one, so the readers present are found again.
+// the watcher hands the reader-list callback over once: a listing made while
+// the service is down fails, and the manager reports every known reader
+// removed (a service already back by then is listed with a new context and
+// keeps its readers). The watcher then establishes a new context, at most
+// once a second, and hands the callback over again as soon as it has one, so
+// the readers present are found again.
 #pragma once
 
 #include <chrono>
