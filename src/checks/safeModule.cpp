@@ -3,6 +3,8 @@
 // manager cannot hide what the library answers.
 #include "checks/safeModule.h"
 
+#include "pcsc/InFlight.h"
+
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -49,6 +51,7 @@ public:
         auto call = Find<platform::entry::EstablishContext>(platform::exports::kEstablishContext);
         if (!call) return std::nullopt;
         platform::NativeHandle context = 0;
+        pcsc::InFlightCall in("SCardEstablishContext");
         const pcsc::Status status = ToStatus(call(scope, nullptr, nullptr, &context));
         if (status == pcsc::SCARD_S_SUCCESS) context_ = context;
         return status;
@@ -59,14 +62,17 @@ public:
         auto call = Find<platform::entry::ListReadersAnsi>(platform::exports::kListReadersAnsi);
         if (!call || !context_) return std::nullopt;
         platform::NativeDword length = static_cast<platform::NativeDword>(buffer.size());
+        pcsc::InFlightCall in(platform::exports::kListReadersAnsi);
         return ToStatus(call(*context_, nullptr, buffer.data(), &length));
     }
 
     // Its result is of no use: the run is over either way.
     void ReleaseContext() {
         if (!context_) return;
-        if (auto call = Find<platform::entry::ReleaseContext>(platform::exports::kReleaseContext))
+        if (auto call = Find<platform::entry::ReleaseContext>(platform::exports::kReleaseContext)) {
+            pcsc::InFlightCall in("SCardReleaseContext");
             call(*context_);
+        }
         context_.reset();
     }
 

@@ -1,0 +1,53 @@
+#include "cli/Checks.h"
+
+#include <exception>
+
+#include "checks/safeModule.h"
+
+namespace cli {
+
+CheckOutcome RunSerialOnce(const SerialCheckRunner& runner) {
+    CheckOutcome outcome;
+    outcome.id = CheckId::Serial;
+    checks::RecordingPane pane;
+    try {
+        outcome.ports = runner(pane).ports;
+    } catch (const std::exception& error) {
+        outcome.error = error.what();
+    }
+    outcome.pieces = pane.Pieces();
+    return outcome;
+}
+
+bool DirectUnreachable(const CheckOutcome& direct) {
+    if (!direct.establishCode || *direct.establishCode != pcsc::SCARD_S_SUCCESS) return true;
+    if (!direct.listCode) return true;
+    return *direct.listCode == pcsc::SCARD_E_NO_SERVICE || *direct.listCode == pcsc::SCARD_E_SERVICE_STOPPED;
+}
+
+CheckOutcome RunDirectOnce() {
+    CheckOutcome outcome;
+    outcome.id = CheckId::Direct;
+    checks::RecordingPane pane;
+    // The window's hidden reader list; the terminal has no use for it after
+    // the run.
+    pcsc::StringList hidden;
+    try {
+        const checks::DirectCheckResult result = checks::RunDirectCheck(pane, hidden);
+        outcome.establishCode = result.establish;
+        outcome.listCode = result.list;
+        outcome.pieces = pane.Pieces();
+        // The reader lines are the last pieces, one per name.
+        const std::size_t count = outcome.pieces.size();
+        const std::size_t first = count >= result.names.size() ? count - result.names.size() : 0;
+        for (std::size_t i = 0; i < result.names.size(); ++i)
+            outcome.readers.push_back(FoundReader{result.names[i], first + i, std::nullopt});
+    } catch (const std::exception& error) {
+        outcome.error = error.what();
+        outcome.pieces = pane.Pieces();
+    }
+    outcome.unreachable = DirectUnreachable(outcome);
+    return outcome;
+}
+
+}  // namespace cli

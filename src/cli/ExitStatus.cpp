@@ -1,0 +1,20 @@
+#include "cli/ExitStatus.h"
+
+namespace cli {
+
+int ExitStatus(const Options& options, const std::vector<CheckOutcome>& outcomes) {
+    for (const CheckOutcome& outcome : outcomes) {
+        if (outcome.error) return kExitCheckError;
+    }
+    const bool onlySerial = options.checks.size() == 1 && options.checks.front() == CheckId::Serial;
+    for (const CheckOutcome& outcome : outcomes) {
+        if (outcome.id != CheckId::Serial && !outcome.readers.empty()) return kExitReaderFound;
+        if (onlySerial && outcome.id == CheckId::Serial && !outcome.ports.empty()) return kExitReaderFound;
+    }
+    for (const CheckOutcome& outcome : outcomes) {
+        if (outcome.unreachable) return kExitUnreachable;
+    }
+    return kExitNothingFound;
+}
+
+}  // namespace cli

@@ -1,0 +1,17 @@
+// The exit status of a run that went to its end, from what the checks found.
+#pragma once
+
+#include <vector>
+
+#include "cli/Options.h"
+#include "cli/Outcome.h"
+
+namespace cli {
+
+// First matching rule: 4 when a check stopped on an error; 0 when a selected
+// PC/SC check (service or direct) found a reader, or, with only the serial
+// check selected, when it found a USB serial port; 2 when a check could not
+// reach the smart-card service or library; 1 otherwise.
+int ExitStatus(const Options& options, const std::vector<CheckOutcome>& outcomes);
+
+}  // namespace cli

@@ -1,0 +1,139 @@
+#include "cli/JsonReport.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "cli/Json.h"
+#include "pcsc/Tools.h"
+
+namespace cli {
+namespace {
+
+std::string TextOrNull(const std::u16string& text) {
+    return text.empty() ? std::string(json::kNull) : json::String(text);
+}
+
+std::string VersionOrNull(const std::optional<std::string>& version) {
+    return version ? json::String(*version) : std::string(json::kNull);
+}
+
+std::string Piece(const checks::ReportPiece& piece) {
+    json::Array style;
+    if (piece.style.bold) style.Add(json::String("bold"));
+    if (piece.style.italic) style.Add(json::String("italic"));
+    if (piece.style.underline) style.Add(json::String("underline"));
+    if (piece.style.strikeOut) style.Add(json::String("strikeout"));
+    return json::Object()
+        .Add("text", json::String(piece.text))
+        .Add("style", style.Close())
+        .Add("color", json::String(HtmlColor(piece.color)))
+        .Close();
+}
+
+std::string Reader(const FoundReader& reader, bool details) {
+    json::Object object;
+    object.Add("name", json::String(reader.name));
+    if (details) {
+        const ReaderDetails d = reader.details.value_or(ReaderDetails{});
+        object.Add("displayName", TextOrNull(d.displayName))
+            .Add("vendor", TextOrNull(d.vendor))
+            .Add("serial", TextOrNull(d.serial))
+            .Add("driverVersion", VersionOrNull(d.driverVersion))
+            .Add("firmwareVersion", VersionOrNull(d.firmwareVersion));
+    }
+    return object.Close();
+}
+
+std::string Code(pcsc::Status code) { return json::Integer(static_cast<std::int32_t>(code)); }
+
+std::string Check(const CheckOutcome& outcome, bool details) {
+    json::Object object;
+    object.Add("id", json::String(CheckName(outcome.id)));
+    object.Add("title", json::String(CheckTitle(outcome.id)));
+    json::Array pieces;
+    for (const checks::ReportPiece& piece : outcome.pieces) pieces.Add(Piece(piece));
+    object.Add("pieces", pieces.Close());
+    switch (outcome.id) {
+        case CheckId::Service: {
+            object.Add("serviceReached", json::Boolean(outcome.serviceReached.value_or(false)));
+            json::Array readers;
+            for (const FoundReader& reader : outcome.readers) readers.Add(Reader(reader, details));
+            object.Add("readers", readers.Close());
+            break;
+        }
+        case CheckId::Serial: {
+            json::Array ports;
+            for (const checks::SerialPort& port : outcome.ports) {
+                ports.Add(json::Object()
+                              .Add("port", json::String(port.port))
+                              .Add("device", json::String(port.device))
+                              .Close());
+            }
+            object.Add("ports", ports.Close());
+            break;
+        }
+        case CheckId::Direct: {
+            json::Array readers;
+            for (const FoundReader& reader : outcome.readers) readers.Add(Reader(reader, false));
+            object.Add("readers", readers.Close());
+            json::Object codes;
+            if (outcome.establishCode) codes.Add("establish", Code(*outcome.establishCode));
+            if (outcome.listCode) codes.Add("list", Code(*outcome.listCode));
+            object.Add("codes", codes.Close());
+            break;
+        }
+    }
+    if (outcome.error) object.Add("error", json::String(*outcome.error));
+    return object.Close();
+}
+
+}  // namespace
+
+std::string HtmlColor(checks::Color color) {
+    char text[16];
+    std::snprintf(text, sizeof text, "#%02X%02X%02X", static_cast<unsigned>(color & 0xFF),
+                  static_cast<unsigned>((color >> 8) & 0xFF), static_cast<unsigned>((color >> 16) & 0xFF));
+    return text;
+}
+
+std::string UtcTimestamp(std::chrono::system_clock::time_point time) {
+    const auto since = time.time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(since);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since - seconds).count();
+    const std::time_t whole = static_cast<std::time_t>(seconds.count());
+    std::tm utc{};
+    gmtime_r(&whole, &utc);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis));
+    return text;
+}
+
+std::string_view EventName(EventKind kind) {
+    switch (kind) {
+        case EventKind::ReaderFound: return "reader-found";
+        case EventKind::ReaderRemoved: return "reader-removed";
+        case EventKind::CardInserted: return "card-inserted";
+        case EventKind::CardRemoved: return "card-removed";
+        case EventKind::CardError: return "card-error";
+    }
+    return "";
+}
+
+std::string JsonDocument(const std::vector<CheckOutcome>& outcomes, bool details) {
+    json::Array checks;
+    for (const CheckOutcome& outcome : outcomes) checks.Add(Check(outcome, details));
+    return json::Object().Add("checks", checks.Close()).Close();
+}
+
+std::string JsonEvent(const ServiceEvent& event) {
+    json::Object object;
+    object.Add("time", json::String(UtcTimestamp(event.time)))
+        .Add("event", json::String(EventName(event.kind)))
+        .Add("reader", json::String(event.reader));
+    if (event.kind == EventKind::CardInserted)
+        object.Add("atr", json::String(pcsc::BytesToHexString(event.atr)));
+    return object.Close();
+}
+
+}  // namespace cli

@@ -1,0 +1,42 @@
+// The JSON forms: one document for the checks' reports, one single-line
+// object per watched event.
+//
+// {"checks":[{"id":"pcsc"|"com"|"direct","title":<tab caption>,
+//   "pieces":[{"text":...,"style":["bold","italic","underline","strikeout"],
+//              "color":"#RRGGBB"}...],
+//   pcsc:   "serviceReached":true|false,
+//           "readers":[{"name":...}] (with details also "displayName",
+//           "vendor","serial","driverVersion","firmwareVersion": text or null)
+//   com:    "ports":[{"port":...,"device":...}]
+//   direct: "readers":[{"name":...}], "codes":{"establish":N,"list":N}
+//           (signed 32-bit; a call not made has no entry)
+//   any:    "error":<text> when the check stopped on an error
+// }]}
+// {"time":"2024-05-02T09:15:00.123Z","event":"reader-found"|"reader-removed"|
+//  "card-inserted"|"card-removed"|"card-error","reader":...,"atr":"3B 95 ..."}
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "cli/Outcome.h"
+#include "cli/ServiceSession.h"
+
+namespace cli {
+
+// "#RRGGBB" from a colour laid out 0x00BBGGRR.
+std::string HtmlColor(checks::Color color);
+
+// UTC, ISO 8601 with milliseconds: 2024-05-02T09:15:00.123Z.
+std::string UtcTimestamp(std::chrono::system_clock::time_point time);
+
+std::string_view EventName(EventKind kind);
+
+// The document, on one line, without line end.
+std::string JsonDocument(const std::vector<CheckOutcome>& outcomes, bool details);
+
+// One event, on one line, without line end.
+std::string JsonEvent(const ServiceEvent& event);
+
+}  // namespace cli

@@ -1,0 +1,98 @@
+#include "cli/ServiceSession.h"
+
+namespace cli {
+
+std::string VersionText(std::int32_t major, std::int32_t minor) {
+    return std::to_string(major) + "." + std::to_string(minor);
+}
+
+ReaderDetails DetailsOf(const pcsc::TPCSCReader& reader) {
+    ReaderDetails details;
+    details.displayName = reader.DisplayName();
+    details.vendor = reader.VendorName();
+    details.serial = reader.Serial();
+    if (reader.DriverVersionRead()) details.driverVersion = VersionText(reader.DrvMajor(), reader.DrvMinor());
+    if (reader.FirmwareVersionRead())
+        details.firmwareVersion = VersionText(reader.FirmwareMajor(), reader.FirmwareMinor());
+    return details;
+}
+
+ServiceSession::ServiceSession(pcsc::PlainMainLoop& loop, bool readDetails)
+    : loop_(loop), readDetails_(readDetails), check_(pane_) {}
+
+ServiceSession::~ServiceSession() = default;
+
+bool ServiceSession::Press() {
+    found_.clear();
+    check_.btn_configClick();
+    pcsc::TPCSC* manager = check_.Manager();
+    if (!manager || !manager->Valid()) return false;
+    // Its first events are dispatched only once the loop runs again.
+    Hook(*manager);
+    return true;
+}
+
+bool ServiceSession::Valid() const {
+    const pcsc::TPCSC* manager = check_.Manager();
+    return manager && manager->Valid();
+}
+
+void ServiceSession::Hook(pcsc::TPCSC& manager) {
+    manager.SetOnReaderFound([this](pcsc::TPCSC* sender, const std::u16string& name) {
+        check_.PCSCReaderFound(sender, name);
+        std::optional<ReaderDetails> details;
+        if (readDetails_) {
+            if (const pcsc::TPCSCReader* reader = sender->GetPCSCReader(name)) details = DetailsOf(*reader);
+        }
+        if (pane_.keep) {
+            const std::size_t piece = pane_.Pieces().empty() ? 0 : pane_.Pieces().size() - 1;
+            found_.push_back(FoundReader{name, piece, details});
+        }
+        Emit(EventKind::ReaderFound, name, {}, details);
+    });
+    manager.SetOnReaderRemoved(
+        [this](pcsc::TPCSC*, const std::u16string& name) { Emit(EventKind::ReaderRemoved, name); });
+    manager.SetOnCardInserted([this](pcsc::TPCSC*, const std::u16string& name, const pcsc::Bytes& atr) {
+        Emit(EventKind::CardInserted, name, atr);
+    });
+    manager.SetOnCardRemoved(
+        [this](pcsc::TPCSC*, const std::u16string& name) { Emit(EventKind::CardRemoved, name); });
+    manager.SetOnCardError(
+        [this](pcsc::TPCSC*, const std::u16string& name) { Emit(EventKind::CardError, name); });
+}
+
+void ServiceSession::Emit(EventKind kind, const std::u16string& reader, pcsc::Bytes atr,
+                          std::optional<ReaderDetails> details) {
+    if (!onEvent_) return;
+    onEvent_(ServiceEvent{std::chrono::system_clock::now(), kind, reader, std::move(atr), std::move(details)});
+}
+
+bool ServiceSession::RunUntilFirstListing(const StopRequest& stop) {
+    const auto listed = [this] {
+        const pcsc::TPCSC* manager = check_.Manager();
+        return manager && manager->ListingsDone() >= 1 && manager->PendingEvents() == 0;
+    };
+    if (!Valid()) return false;
+    loop_.RunUntil([&] { return stop.Requested() || listed(); }, std::chrono::steady_clock::time_point::max());
+    return !stop.Requested() && listed();
+}
+
+CheckOutcome ServiceSession::Outcome() const {
+    CheckOutcome outcome;
+    outcome.id = CheckId::Service;
+    outcome.pieces = pane_.Pieces();
+    outcome.readers = found_;
+    outcome.serviceReached = Valid();
+    outcome.unreachable = !Valid();
+    return outcome;
+}
+
+void ServiceSession::Stop() { check_.Stop(); }
+
+void ServiceSession::StopKeepingReport() {
+    pane_.keep = false;
+    pane_.Clear();
+    found_.clear();
+}
+
+}  // namespace cli

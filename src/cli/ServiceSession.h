@@ -1,0 +1,96 @@
+// The service check driven from a terminal: the button press, the main loop
+// served until the manager's first listing has been dispatched (what the
+// pane then holds is the check's report), and, for --watch, every reader and
+// card event the manager gives from the start.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "checks/Report.h"
+#include "checks/ServiceCheck.h"
+#include "cli/Outcome.h"
+#include "cli/StopRequest.h"
+#include "pcsc/MainThread.h"
+#include "pcsc/Manager.h"
+
+namespace cli {
+
+enum class EventKind { ReaderFound, ReaderRemoved, CardInserted, CardRemoved, CardError };
+
+struct ServiceEvent {
+    std::chrono::system_clock::time_point time;  // when it was dispatched
+    EventKind kind = EventKind::ReaderFound;
+    std::u16string reader;
+    pcsc::Bytes atr;                       // CardInserted only
+    std::optional<ReaderDetails> details;  // ReaderFound with details asked
+};
+
+// "1.23": major and minor as decimal numbers.
+std::string VersionText(std::int32_t major, std::int32_t minor);
+
+// What the manager read from the reader at its discovery.
+ReaderDetails DetailsOf(const pcsc::TPCSCReader& reader);
+
+class ServiceSession {
+public:
+    using EventHandler = std::function<void(const ServiceEvent&)>;
+
+    // loop: the main loop installed on this thread (SetMainThread), which
+    // the watcher hands its work over to. readDetails: keep each reader's
+    // details as its found event is dispatched.
+    ServiceSession(pcsc::PlainMainLoop& loop, bool readDetails);
+    ~ServiceSession();
+    ServiceSession(const ServiceSession&) = delete;
+    ServiceSession& operator=(const ServiceSession&) = delete;
+
+    // Every event of the current manager, as it is dispatched.
+    void SetOnEvent(EventHandler handler) { onEvent_ = std::move(handler); }
+
+    // The button press: a new manager in place of the last one. True when it
+    // reached the service (and was started).
+    bool Press();
+    bool Valid() const;
+
+    // Serves the loop until the manager's first listing has been dispatched
+    // (its reader-found events drained by the idle handler), or a stop is
+    // requested. True when the listing is out.
+    bool RunUntilFirstListing(const StopRequest& stop);
+
+    // What the pane holds now, and the readers its lines show.
+    CheckOutcome Outcome() const;
+
+    // Stops and frees the manager (its watcher's pause is cut short).
+    void Stop();
+
+    // Once the report is out (--watch), the pane and the readers found are
+    // no longer kept: a session that runs for days does not grow.
+    void StopKeepingReport();
+
+private:
+    // The pane the check writes to, kept only while the report is wanted.
+    class ReportPane : public checks::RecordingPane {
+    public:
+        void Append(std::u16string_view text, checks::Style style, checks::Color color) override {
+            if (keep) RecordingPane::Append(text, style, color);
+        }
+        bool keep = true;
+    };
+
+    void Hook(pcsc::TPCSC& manager);
+    void Emit(EventKind kind, const std::u16string& reader, pcsc::Bytes atr = {},
+              std::optional<ReaderDetails> details = std::nullopt);
+
+    pcsc::PlainMainLoop& loop_;
+    const bool readDetails_;
+    ReportPane pane_;
+    checks::ServiceCheck check_;
+    std::vector<FoundReader> found_;
+    EventHandler onEvent_;
+};
+
+}  // namespace cli

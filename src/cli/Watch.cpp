@@ -1,0 +1,122 @@
+#include "cli/Watch.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "cli/JsonReport.h"
+#include "cli/Watchdog.h"
+#include "pcsc/Tools.h"
+#include "pcsc/platform/Platform.h"
+
+namespace cli {
+namespace {
+
+constexpr std::chrono::seconds kRetryPeriod{1};
+
+std::u16string Widen(const std::string& ascii) { return pcsc::platform::Utf8ToUtf16(ascii); }
+
+}  // namespace
+
+std::string LocalTimestamp(std::chrono::system_clock::time_point time) {
+    const auto since = time.time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(since);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since - seconds).count();
+    const std::time_t whole = static_cast<std::time_t>(seconds.count());
+    std::tm local{};
+    localtime_r(&whole, &local);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(millis));
+    return text;
+}
+
+EventPrinter::EventPrinter(Output& out, bool json, bool color, bool details)
+    : out_(out), text_(out, color), json_(json), details_(details) {}
+
+void EventPrinter::operator()(const ServiceEvent& event) {
+    if (live_) {
+        Print(event, false);
+    } else {
+        kept_.push_back(event);
+    }
+}
+
+void EventPrinter::GoLive() {
+    if (!json_) text_.Line(u"Suivi des lecteurs et des cartes (Ctrl+C pour arrêter)", checks::kUnderline);
+    live_ = true;
+    std::vector<ServiceEvent> kept;
+    kept.swap(kept_);
+    for (const ServiceEvent& event : kept) Print(event, true);
+}
+
+void EventPrinter::Status(const std::u16string& text, Output& err) {
+    const std::string stamp = LocalTimestamp(std::chrono::system_clock::now());
+    if (json_) {
+        err.Write(stamp + " " + pcsc::platform::Utf16ToUtf8(text) + "\n");
+    } else {
+        text_.Line(Widen(stamp) + u"  " + text);
+    }
+}
+
+std::u16string EventPrinter::Text(const ServiceEvent& event) {
+    const bool known = stateKnown_.count(event.reader) != 0;
+    switch (event.kind) {
+        case EventKind::ReaderFound:
+            return u"Lecteur trouvé : " + event.reader;
+        case EventKind::ReaderRemoved:
+            stateKnown_.erase(event.reader);
+            return u"Lecteur retiré : " + event.reader;
+        case EventKind::CardInserted: {
+            stateKnown_.insert(event.reader);
+            std::u16string line = (known ? u"Carte insérée : " : u"Carte présente : ") + event.reader;
+            if (!event.atr.empty()) line += u" (ATR " + pcsc::BytesToHexString(event.atr) + u")";
+            return line;
+        }
+        case EventKind::CardRemoved:
+            stateKnown_.insert(event.reader);
+            return (known ? u"Carte retirée : " : u"Aucune carte : ") + event.reader;
+        case EventKind::CardError:
+            stateKnown_.insert(event.reader);
+            return u"Carte illisible : " + event.reader;
+    }
+    return event.reader;
+}
+
+void EventPrinter::Print(const ServiceEvent& event, bool inReport) {
+    if (json_) {
+        out_.Write(JsonEvent(event) + "\n");
+        return;
+    }
+    // Kept readers found are the report's reader lines.
+    if (inReport && event.kind == EventKind::ReaderFound) return;
+    checks::Color color = checks::kBlack;
+    if (event.kind == EventKind::CardInserted) color = checks::kGreen;
+    if (event.kind == EventKind::CardError) color = checks::kRed;
+    text_.Line(Widen(LocalTimestamp(event.time)) + u"  " + Text(event), checks::kPlain, color);
+    if (details_ && event.kind == EventKind::ReaderFound) text_.Details(event.details.value_or(ReaderDetails{}));
+}
+
+int FollowService(ServiceSession& session, pcsc::PlainMainLoop& loop, EventPrinter& printer,
+                  const StopRequest& stop, Output& err) {
+    const auto stopped = [&stop] { return stop.Requested(); };
+    if (!session.Valid() && !stop.Requested())
+        printer.Status(u"Service injoignable, nouvelle tentative dans 1 s", err);
+    while (!stop.Requested()) {
+        if (session.Valid()) {
+            loop.RunUntil(stopped, std::chrono::steady_clock::time_point::max());
+            continue;
+        }
+        loop.RunUntil(stopped, std::chrono::steady_clock::now() + kRetryPeriod);
+        if (stop.Requested()) break;
+        if (session.Press()) printer.Status(u"Connecté au service", err);
+    }
+    session.Stop();
+    if (const std::string blocked = BlockedCalls(); !blocked.empty()) {
+        err.Write("Arrêt incomplet : " + NoAnswerText(blocked) + "\n");
+        return kExitNoAnswer;
+    }
+    return kExitStopped;
+}
+
+}  // namespace cli
