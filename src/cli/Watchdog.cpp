@@ -5,21 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <system_error>
-#include <vector>
-
-#include "cli/Options.h"
-#include "pcsc/InFlight.h"
 
 namespace cli {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-std::atomic<const char*> g_step{nullptr};
 
 // The pipe's writing end, for the signal handler: set before the handlers
 // are installed, cleared after they are removed.
@@ -45,34 +36,7 @@ void SetStopHandlers(void (*handler)(int)) {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-std::string Step() {
-    const char* step = CurrentStep();
-    return step ? std::string(" (étape en cours : ") + step + ")" : std::string();
-}
-
 }  // namespace
-
-void NoteStep(const char* step) { g_step.store(step, std::memory_order_release); }
-
-const char* CurrentStep() { return g_step.load(std::memory_order_acquire); }
-
-std::string BlockedCalls() {
-    std::vector<std::string> seen;
-    std::string names;
-    for (const std::string& name : pcsc::ServiceCallsInFlight()) {
-        // Two threads inside the same entry point: it is named once.
-        if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
-        seen.push_back(name);
-        if (!names.empty()) names += ", ";
-        names += name;
-    }
-    return names;
-}
-
-std::string NoAnswerText(const std::string& calls) {
-    const bool several = calls.find(',') != std::string::npos;
-    return calls + (several ? " n'ont pas répondu" : " n'a pas répondu");
-}
 
 Watchdog::Watchdog(StopRequest& stop, Output& err, std::optional<std::chrono::milliseconds> limit,
                    std::string limitText)
@@ -101,13 +65,12 @@ void Watchdog::Finish() {
 }
 
 void Watchdog::Run() {
-    const Clock::time_point never = Clock::time_point::max();
-    const Clock::time_point deadline = limit_ ? Clock::now() + *limit_ : never;
-    Clock::time_point graceEnd = never;
+    const Clock::time_point deadline = limit_ ? Clock::now() + *limit_ : kNever;
+    Clock::time_point graceEnd = kNever;
     for (;;) {
         const Clock::time_point next = std::min(deadline, graceEnd);
         int timeout = -1;
-        if (next != never) {
+        if (next != kNever) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
             timeout = static_cast<int>(std::clamp<long long>(left, 0, 24 * 3600 * 1000));
         }
@@ -117,30 +80,11 @@ void Watchdog::Run() {
             unsigned char bytes[16];
             const ssize_t got = ::read(pipe_[0], bytes, sizeof bytes);
             for (ssize_t i = 0; i < got; ++i) {
-                if (bytes[i] == 0) return;  // Finish
-                if (graceEnd == never) {
-                    graceEnd = Clock::now() + kStopGrace;
-                    stop_.Request(bytes[i]);
-                }
+                if (!Take(bytes[i], graceEnd)) return;
             }
         }
-        const Clock::time_point now = Clock::now();
-        if (now >= graceEnd) {
-            const std::string calls = BlockedCalls();
-            Abandon("Arrêt impossible en 2 s" + (calls.empty() ? Step() : " : " + NoAnswerText(calls)));
-        }
-        if (now >= deadline) {
-            const std::string calls = BlockedCalls();
-            Abandon(calls.empty() ? "Vérifications inachevées après " + limitText_ + " s" + Step()
-                                  : "Pas de réponse du service de cartes à puce après " + limitText_ +
-                                        " s : " + NoAnswerText(calls));
-        }
+        CheckExpiry(deadline, graceEnd);
     }
-}
-
-void Watchdog::Abandon(const std::string& why) {
-    err_.Write(why + "\n");
-    ::_exit(kExitNoAnswer);
 }
 
 }  // namespace cli

@@ -50,7 +50,17 @@ public:
     void Finish();
 
 private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr Clock::time_point kNever = Clock::time_point::max();
+
+    // The thread's loop, one per platform (Watchdog.cpp, WatchdogWin32.cpp).
     void Run();
+    // What both loops do with what they are told: a stop request (a signal
+    // number) starts the grace time; 0 means Finish, and gives false.
+    bool Take(int event, Clock::time_point& graceEnd);
+    // Ends the process, naming what did not answer, once the grace time or
+    // the run's time limit has run out.
+    void CheckExpiry(Clock::time_point deadline, Clock::time_point graceEnd);
     [[noreturn]] void Abandon(const std::string& why);
 
     StopRequest& stop_;

@@ -10,8 +10,14 @@
 #include "cli/Cli.h"
 #include "cli/Watchdog.h"
 #include "pcsc/InFlight.h"
+#if defined(_WIN32)
+#include "cli/ConsoleWin32.h"
+#endif
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+    cli::UseUtf8Console();
+#endif
     cli::FileOutput out(stdout);
     cli::FileOutput err(stderr);
     cli::Options options;

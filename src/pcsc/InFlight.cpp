@@ -1,5 +1,7 @@
 #include "pcsc/InFlight.h"
 
+#include <pthread.h>
+
 #include <array>
 #include <atomic>
 
@@ -17,30 +19,39 @@ struct Slot {
 constexpr std::size_t kSlots = 128;
 std::array<Slot, kSlots> g_slots;
 
-// Claims a slot for the calling thread on its first call and gives it back
-// when the thread ends.
-struct ThreadSlot {
-    Slot* slot = nullptr;
-    ThreadSlot() {
-        for (Slot& s : g_slots) {
-            bool expected = false;
-            if (s.taken.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
-                slot = &s;
-                break;
-            }
-        }
-    }
-    ~ThreadSlot() {
-        if (slot) {
-            slot->entry.store(nullptr, std::memory_order_release);
-            slot->taken.store(false, std::memory_order_release);
-        }
-    }
+void ReleaseSlot(void* slot) {
+    auto* s = static_cast<Slot*>(slot);
+    s->entry.store(nullptr, std::memory_order_release);
+    s->taken.store(false, std::memory_order_release);
+}
+
+// A thread's slot is kept under a thread-specific key whose destructor gives
+// it back when the thread ends. Not a thread_local object with a destructor:
+// MinGW-w64's emulated TLS may free such an object's storage before its
+// destructor runs, which then writes to freed memory.
+struct SlotKey {
+    pthread_key_t key{};
+    bool made = false;
+    SlotKey() { made = pthread_key_create(&key, ReleaseSlot) == 0; }
 };
 
+// Claims a slot for the calling thread on its first call; null when no key
+// could be made or every slot is taken (the thread then goes unrecorded).
 Slot* CurrentSlot() {
-    thread_local ThreadSlot mine;
-    return mine.slot;
+    static SlotKey slotKey;
+    if (!slotKey.made) return nullptr;
+    if (void* mine = pthread_getspecific(slotKey.key)) return static_cast<Slot*>(mine);
+    for (Slot& s : g_slots) {
+        bool expected = false;
+        if (s.taken.compare_exchange_strong(expected, true, std::memory_order_acq_rel)) {
+            if (pthread_setspecific(slotKey.key, &s) != 0) {
+                ReleaseSlot(&s);
+                return nullptr;
+            }
+            return &s;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace

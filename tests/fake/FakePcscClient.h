@@ -3,8 +3,11 @@
 // same file the binding will load, so both share one copy of the fake.
 #pragma once
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#endif
 
 #include <cstdlib>
 #include <stdexcept>
@@ -13,12 +16,35 @@
 
 #include "FakePcscControl.h"
 
+#if defined(_WIN32)
+// The Windows side lives in FakePcscClientWin32.cpp: <windows.h> defines the
+// PC/SC status names as macros, so a test that speaks PC/SC cannot include it.
+namespace fake::win32 {
+void* Load(const std::string& path);
+void* Symbol(void* module, const char* name);
+void Free(void* module);
+bool IsLoaded(const std::string& path);
+int SetEnvironment(const char* name, const char* value, int overwrite);
+int UnsetEnvironment(const char* name);
+}  // namespace fake::win32
+
+// POSIX's calls, on the process environment that the binding reads.
+inline int setenv(const char* name, const char* value, int overwrite) {
+    return fake::win32::SetEnvironment(name, value, overwrite);
+}
+inline int unsetenv(const char* name) { return fake::win32::UnsetEnvironment(name); }
+#endif
+
 namespace fake {
 
 class Library {
 public:
     explicit Library(const std::string& path) : path_(path) {
+#if defined(_WIN32)
+        handle_ = win32::Load(path);
+#else
         handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
         if (!handle_) throw std::runtime_error("cannot load the fake library " + path);
         setenv("VARDEL_PCSC_LIBRARY", path.c_str(), 1);
         Get<void (*)()>("fake_pcsc_reset")();
@@ -26,7 +52,11 @@ public:
     ~Library() {
         Get<void (*)()>("fake_pcsc_reset")();
         unsetenv("VARDEL_PCSC_LIBRARY");
+#if defined(_WIN32)
+        win32::Free(handle_);
+#else
         dlclose(handle_);
+#endif
     }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
@@ -83,7 +113,11 @@ public:
 private:
     template <typename F>
     F Get(const char* name) {
+#if defined(_WIN32)
+        void* symbol = win32::Symbol(handle_, name);
+#else
         void* symbol = dlsym(handle_, name);
+#endif
         if (!symbol) throw std::runtime_error(std::string("fake library lacks ") + name);
         return reinterpret_cast<F>(symbol);
     }
@@ -94,10 +128,14 @@ private:
 
 // True while the library file is loaded in this process.
 inline bool IsLoaded(const std::string& path) {
+#if defined(_WIN32)
+    return win32::IsLoaded(path);
+#else
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
     if (!handle) return false;
     dlclose(handle);
     return true;
+#endif
 }
 
 }  // namespace fake

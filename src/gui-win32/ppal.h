@@ -1,0 +1,114 @@
+// The main window, Tfiche_ppal: the title, the notice, the page control with
+// one tab per check, the quit button and the two links. A thin shell over
+// the checks library: layout, messages, drawing.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <string_view>
+
+// The PC/SC declarations come before <windows.h>, whose <winerror.h> defines
+// the same status names as macros.
+#include "checks/Report.h"
+#include "checks/ServiceCheck.h"
+#include "checks/WinRegistry.h"
+#include "pcsc/PCSCDef.h"
+
+#include <windows.h>
+
+#include "RichEditPane.h"
+
+namespace gui_win32 {
+
+class Tfiche_ppal {
+public:
+    explicit Tfiche_ppal(HINSTANCE instance);
+    ~Tfiche_ppal();
+    Tfiche_ppal(const Tfiche_ppal&) = delete;
+    Tfiche_ppal& operator=(const Tfiche_ppal&) = delete;
+
+    // Registers the window classes; once per process, before Create.
+    static bool RegisterClasses(HINSTANCE instance);
+    // Creates the window and its controls (FormCreate runs from WM_CREATE);
+    // false when Windows refuses.
+    bool Create();
+    void Show(int showCommand);
+    // Stops the reader manager and destroys the window (program exit).
+    void Close();
+    HWND Handle() const { return fiche_ppal; }
+
+    // Shows an error that escaped a handler in a message box; the program
+    // goes on.
+    void ShowException(std::exception_ptr error);
+
+    void Addl1Text(std::u16string_view AText, checks::Style AStyle, checks::Color AColor);
+    void Addl2Text(std::u16string_view AText, checks::Style AStyle, checks::Color AColor);
+    void Addl3Text(std::u16string_view AText, checks::Style AStyle, checks::Color AColor);
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK TabSheetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK PageControlProc(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam, UINT_PTR id, DWORD_PTR self);
+    LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+    // Runs a handler; what it throws goes to a message box.
+    template <typename Handler>
+    void Guarded(Handler&& handler);
+
+    void CreateControls();
+    HWND CreateTabSheet(int id, int index);
+    HWND CreatePane(HWND sheet, int id);
+    void ShowSelectedSheet();
+    void PaintBevel(HDC dc);
+    void DrawLabel(const DRAWITEMSTRUCT& item);
+    void OnCommand(int id, int code);
+    void OnNotify(const NMHDR& header);
+
+    // Handlers.
+    void FormCreate();
+    void btn_configClick();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void btn_quitClick();
+    void lbl_link2Click();
+    void lbl_link3Click();
+
+    HINSTANCE instance_;
+    HFONT font_ = nullptr;        // Tahoma 8 pt
+    HFONT titleFont_ = nullptr;   // Tahoma 18 pt bold
+    HFONT noticeFont_ = nullptr;  // Tahoma 15 px
+    HBITMAP searchPicture_ = nullptr;
+    HBITMAP quitPicture_ = nullptr;
+    HBRUSH white_ = nullptr;
+    HICON icon_ = nullptr;
+    HICON smallIcon_ = nullptr;
+
+    HWND fiche_ppal = nullptr;
+    HWND lbl_about1 = nullptr;
+    HWND lbl_about2 = nullptr;
+    HWND PageControl1 = nullptr;
+    HWND TabSheet2 = nullptr;
+    HWND btn_config = nullptr;
+    HWND lecteur1 = nullptr;
+    HWND TabSheet3 = nullptr;
+    HWND SpeedButton1 = nullptr;
+    HWND lecteur2 = nullptr;
+    HWND TabSheet1 = nullptr;
+    HWND SpeedButton2 = nullptr;
+    HWND lecteur3 = nullptr;
+    HWND ComboBox1 = nullptr;
+    HWND btn_quit = nullptr;
+    HWND lbl_link2 = nullptr;
+    HWND lbl_link3 = nullptr;
+
+    RichEditPane pane1_;
+    RichEditPane pane2_;
+    RichEditPane pane3_;
+    // The service check holds the current reader manager (FPCSC).
+    checks::ServiceCheck service_{pane1_};
+    std::unique_ptr<checks::WinRegistry> Registre;
+    // The items of ComboBox1, as the direct check fills them.
+    pcsc::StringList comboItems_;
+};
+
+}  // namespace gui_win32
