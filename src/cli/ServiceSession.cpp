@@ -68,13 +68,23 @@ void ServiceSession::Emit(EventKind kind, const std::u16string& reader, pcsc::By
 }
 
 bool ServiceSession::RunUntilFirstListing(const StopRequest& stop) {
-    const auto listed = [this] {
+    const auto listingRan = [this] {
         const pcsc::TPCSC* manager = check_.Manager();
-        return manager && manager->ListingsDone() >= 1 && manager->PendingEvents() == 0;
+        return manager && manager->ListingsDone() >= 1;
     };
     if (!Valid()) return false;
-    loop_.RunUntil([&] { return stop.Requested() || listed(); }, std::chrono::steady_clock::time_point::max());
-    return !stop.Requested() && listed();
+    loop_.RunUntil([&] { return stop.Requested() || listingRan(); }, std::chrono::steady_clock::time_point::max());
+    if (stop.Requested() || !listingRan()) return false;
+    // The listing's events are queued. Left to the idle handler they would
+    // go one per idle pass, and a pass comes once per watcher cycle (100 ms):
+    // the run drains them here instead, through the check's own idle
+    // handler, until nothing is left.
+    bool done = true;
+    for (const pcsc::TPCSC* manager = check_.Manager();
+         manager && manager->Valid() && manager->PendingEvents() != 0; manager = check_.Manager()) {
+        check_.AppIdle(done);
+    }
+    return !stop.Requested();
 }
 
 CheckOutcome ServiceSession::Outcome() const {

@@ -56,9 +56,10 @@ public:
     bool Press();
     bool Valid() const;
 
-    // Serves the loop until the manager's first listing has been dispatched
-    // (its reader-found events drained by the idle handler), or a stop is
-    // requested. True when the listing is out.
+    // Serves the loop until the manager's first listing has run, then drains
+    // the queue through the idle handler until nothing is left (its
+    // reader-found events dispatched), unless a stop is requested first.
+    // True when the listing is out.
     bool RunUntilFirstListing(const StopRequest& stop);
 
     // What the pane holds now, and the readers its lines show.
