@@ -7,19 +7,11 @@
 
 #include <string>
 
+#include "Win32Text.h"
+
 namespace fake::win32 {
-namespace {
 
-std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
-
-}  // namespace
+using win32text::Wide;
 
 void* Load(const std::string& path) { return LoadLibraryW(Wide(path).c_str()); }
 

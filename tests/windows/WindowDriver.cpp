@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "ControlIds.h"
+#include "Win32Text.h"
 
 namespace driver {
 namespace {
@@ -98,24 +99,9 @@ std::wstring WindowsPath(std::wstring path) {
 
 }  // namespace
 
-std::string Narrow(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
+std::string Narrow(const std::wstring& text) { return win32text::Narrow(text); }
 
-std::wstring Widen(const std::string& text) {
-    if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
+std::wstring Widen(const std::string& text) { return win32text::Wide(text); }
 
 std::wstring Environment(const wchar_t* name) {
     const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
