@@ -38,6 +38,7 @@ void ServiceCheck::btn_configClick() {
     lecteur1.Append(u"Liste des lecteurs :\r\n", kUnderline, kBlack);
     FPCSC->SetOnReaderFound(
         [this](pcsc::TPCSC* sender, const std::u16string& name) { PCSCReaderFound(sender, name); });
+    FPCSC->SetGetReaderDetails(FReadReaderDetails);
     FPCSC->Start();
 }
 

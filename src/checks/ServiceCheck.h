@@ -41,6 +41,11 @@ public:
     // Reader found: its name and CR LF, plain black.
     void PCSCReaderFound(pcsc::TPCSC* Sender, const std::u16string& ReaderName);
 
+    // Whether the managers of the next presses read each new reader's
+    // details (a direct connection to the reader, at its discovery). On by
+    // default; a front end that never shows them turns it off.
+    void SetReadReaderDetails(bool Value) { FReadReaderDetails = Value; }
+
     // The current manager (none before the first press). A front end may
     // hook more handlers on it right after the press: its first events are
     // dispatched only once the main loop runs again.
@@ -52,6 +57,7 @@ private:
     ReportPane& lecteur1;
     std::unique_ptr<pcsc::TPCSC> FPCSC;
     bool FIdleInstalled = false;
+    bool FReadReaderDetails = true;
 };
 
 }  // namespace checks

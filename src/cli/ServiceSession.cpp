@@ -18,7 +18,11 @@ ReaderDetails DetailsOf(const pcsc::TPCSCReader& reader) {
 }
 
 ServiceSession::ServiceSession(pcsc::PlainMainLoop& loop, bool readDetails)
-    : loop_(loop), readDetails_(readDetails), check_(pane_) {}
+    : loop_(loop), readDetails_(readDetails), check_(pane_) {
+    // Details nobody shows are not read: reading them connects to every
+    // reader, more service calls than all the rest of a one-shot run.
+    check_.SetReadReaderDetails(readDetails);
+}
 
 ServiceSession::~ServiceSession() = default;
 

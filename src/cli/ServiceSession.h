@@ -41,8 +41,9 @@ public:
     using EventHandler = std::function<void(const ServiceEvent&)>;
 
     // loop: the main loop installed on this thread (SetMainThread), which
-    // the watcher hands its work over to. readDetails: keep each reader's
-    // details as its found event is dispatched.
+    // the watcher hands its work over to. readDetails: read each reader's
+    // details at its discovery (otherwise the managers skip them) and keep
+    // them as its found event is dispatched.
     ServiceSession(pcsc::PlainMainLoop& loop, bool readDetails);
     ~ServiceSession();
     ServiceSession(const ServiceSession&) = delete;

@@ -80,7 +80,7 @@ void TPCSCEventList::ProcessEvent() {
     // From here this call owns the event, so it is freed however dispatch
     // ends, and a nested ProcessEvent from a callback takes the next one.
     const std::unique_ptr<TPCSCEvent> Event = std::move(FEventList.front());
-    FEventList.erase(FEventList.begin());
+    FEventList.pop_front();
     if (!Event) return;
 
     const std::u16string& Name = Event->ReaderName();

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -145,7 +146,9 @@ private:
     void FireReaderFound(const std::u16string& ReaderName);
     void FireReaderRemoved(const std::u16string& ReaderName);
 
-    std::vector<std::unique_ptr<TPCSCEvent>> FEventList;  // oldest first
+    // Oldest first. A deque: each dispatch takes the front, which a vector
+    // would pay for by moving every entry behind it (quadratic in a burst).
+    std::deque<std::unique_ptr<TPCSCEvent>> FEventList;
     TPCSCCardInsertProc FOnCardInsert;
     TPCSCCardRemoveProc FOnCardRemove;
     TPCSCCardErrorProc FOnCardError;

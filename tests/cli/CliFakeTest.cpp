@@ -90,7 +90,12 @@ TEST_F(CliOverFake, DetailsUnderEachReaderWithADashForWhatWasNotRead) {
               "  Version du micrologiciel : -\n");
     EXPECT_EQ(lib.OpenContexts(), 0) << "the manager is stopped at the end of the run";
 
-    // Without --details, only the pane's lines.
+    const long connects = lib.Calls("SCardConnect");
+    const long attributes = lib.Calls("SCardGetAttrib");
+    EXPECT_GE(connects, 2) << "a direct connection to each reader";
+
+    // Without --details, only the pane's lines, and no reader is connected
+    // to for details that nobody shows.
     const Result plain = RunWith({"--check", "pcsc"});
     EXPECT_EQ(plain.out,
               "== Lecteurs PC/SC ==\n"
@@ -98,6 +103,8 @@ TEST_F(CliOverFake, DetailsUnderEachReaderWithADashForWhatWasNotRead) {
               "Liste des lecteurs :\n"
               "Lecteur A\n"
               "Lecteur B\n");
+    EXPECT_EQ(lib.Calls("SCardConnect"), connects);
+    EXPECT_EQ(lib.Calls("SCardGetAttrib"), attributes);
 }
 
 TEST_F(CliOverFake, DetailsInJsonAreTextsOrNull) {
