@@ -98,7 +98,8 @@ bool NaturalLess(std::string_view a, std::string_view b) {
     return a < b;  // equal but for leading zeros: any fixed order will do
 }
 
-std::optional<std::vector<SerialPort>> ListUsbSerialPorts(const fs::path& root) {
+std::optional<std::vector<SerialPort>> ListUsbSerialPorts(const fs::path& root,
+                                                          std::vector<UnreadableTty>* unreadable) {
     std::error_code error;
     fs::directory_iterator it(root / "sys/class/tty", error);
     if (error) return std::nullopt;
@@ -113,9 +114,15 @@ std::optional<std::vector<SerialPort>> ListUsbSerialPorts(const fs::path& root) 
         if (error) return std::nullopt;
         const std::string tty = it->path().filename().string();
         std::error_code linkError;
-        // Virtual terminals have no device link: they are not ports.
         const fs::path device = fs::canonical(it->path() / "device", linkError);
-        if (linkError) continue;
+        if (linkError) {
+            // Virtual terminals have no device link, and an unplugged port's
+            // leads nowhere: neither is a port. Any other failure hides what
+            // the tty is, which the report says.
+            if (unreadable && linkError != std::errc::no_such_file_or_directory)
+                unreadable->push_back(UnreadableTty{tty, linkError});
+            continue;
+        }
         const std::string usbInterface = UsbInterfaceOf(device);
         if (usbInterface.empty()) continue;
         const auto link = byId.find(tty);
@@ -123,6 +130,10 @@ std::optional<std::vector<SerialPort>> ListUsbSerialPorts(const fs::path& root) 
     }
     std::sort(found.begin(), found.end(),
               [](const Found& a, const Found& b) { return NaturalLess(a.tty, b.tty); });
+    if (unreadable) {
+        std::sort(unreadable->begin(), unreadable->end(),
+                  [](const UnreadableTty& a, const UnreadableTty& b) { return NaturalLess(a.tty, b.tty); });
+    }
 
     std::vector<SerialPort> ports;
     for (const Found& f : found) {
@@ -135,7 +146,8 @@ std::optional<std::vector<SerialPort>> ListUsbSerialPorts(const fs::path& root) 
 SerialCheckResult RunSysfsSerialCheck(ReportPane& pane, const fs::path& root) {
     SerialCheckResult result;
     pane.Clear();
-    const auto ports = ListUsbSerialPorts(root);
+    std::vector<UnreadableTty> unreadable;
+    const auto ports = ListUsbSerialPorts(root, &unreadable);
     if (!ports) {
         pane.Append(Line(u"Aucun port série n'est déclaré par le système"), kBold, kRed);
         return result;
@@ -145,6 +157,11 @@ SerialCheckResult RunSysfsSerialCheck(ReportPane& pane, const fs::path& root) {
     pane.Append(Line(u"Liste des ports série :"), kUnderline, kBlack);
     for (const SerialPort& port : *ports) {
         pane.Append(Line(port.port + u" : " + port.device), kPlain, kBlack);
+    }
+    for (const UnreadableTty& tty : unreadable) {
+        pane.Append(Line(pcsc::platform::Utf8ToUtf16("/dev/" + tty.tty + " : lien de périphérique illisible (" +
+                                                     tty.error.message() + ")")),
+                    kPlain, kRed);
     }
     result.ports = *ports;
     return result;

@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "checks/Report.h"
@@ -24,13 +26,24 @@ std::filesystem::path SysfsRoot();
 // ttyACM10).
 bool NaturalLess(std::string_view a, std::string_view b);
 
+// A tty whose device link is there but cannot be followed (a link that
+// loops, a directory that cannot be read): whether it is a USB port is
+// unknown.
+struct UnreadableTty {
+    std::string tty;  // ttyACM1
+    std::error_code error;
+};
+
 // The USB serial ports under root, sorted by tty name in natural order:
 // port "/dev/<tty>" (never prefixed with root), device the file name of the
 // port's /dev/serial/by-id link when it has one, else the name of the USB
-// interface it sits on. A tty whose device link cannot be followed (a port
-// unplugged while the list is read) is left out. nullopt when
+// interface it sits on. A tty without a device link, or whose link leads
+// nowhere (a port unplugged while the list is read), is left out; one whose
+// link cannot be followed for any other reason is left out too and, when
+// `unreadable` is given, added to it in the same order. nullopt when
 // <root>/sys/class/tty cannot be read.
-std::optional<std::vector<SerialPort>> ListUsbSerialPorts(const std::filesystem::path& root);
+std::optional<std::vector<SerialPort>> ListUsbSerialPorts(const std::filesystem::path& root,
+                                                          std::vector<UnreadableTty>* unreadable = nullptr);
 
 // The check over sysfs: clears the pane and writes the report.
 SerialCheckResult RunSysfsSerialCheck(ReportPane& pane, const std::filesystem::path& root);

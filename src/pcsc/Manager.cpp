@@ -27,11 +27,15 @@ TPCSC::TPCSC(std::chrono::milliseconds WatcherCycle)
     FWatcher = FReaderListThread->Handle();
     // Both run on the main thread, inside the watcher's hand-over, which the
     // destructor cancels: they never run against a freed manager.
-    FReaderListThread->SetOnReaderListChanged([this] {
+    // The watcher waits inside its hand-overs: it is there to be told what
+    // the listing got.
+    FReaderListThread->SetOnReaderListChanged([this, watcher = FReaderListThread.get()] {
         const auto alive = FAlive;
         FInHandOver = true;
         ReaderListChanged();
-        if (*alive) FInHandOver = false;
+        if (!*alive) return;
+        FInHandOver = false;
+        watcher->SetListedReaders(std::move(FListedReaders));
     });
     FReaderListThread->SetOnTimer([this] {
         const auto alive = FAlive;
@@ -137,6 +141,7 @@ void TPCSC::ReaderListChanged() {
 
 void TPCSC::GetReaderNames(StringList& List) {
     List.clear();
+    FListedReaders.clear();
     bool retried = false;
     for (int attempt = 0; attempt < kListingAttempts;) {
         std::uint32_t length = 0;
@@ -156,9 +161,9 @@ void TPCSC::GetReaderNames(StringList& List) {
         std::u16string buffer(std::size_t{length} + 1, u'\0');
         std::uint32_t got = length;
         if (FPCSCRaw->SCardListReaders(FPCSCDeviceContext, nullptr, buffer.data(), got) == SCARD_S_SUCCESS) {
-            ReaderMultiStringToList(buffer.data(),
-                                    static_cast<std::int32_t>(std::min<std::size_t>(got, buffer.size())),
-                                    &List);
+            buffer.resize(std::min<std::size_t>(got, buffer.size()));
+            ReaderMultiStringToList(buffer.data(), static_cast<std::int32_t>(buffer.size()), &List);
+            FListedReaders = std::move(buffer);
             return;
         }
         ++attempt;

@@ -126,6 +126,9 @@ private:
     std::shared_ptr<bool> FAlive;
     bool FInHandOver = false;
     unsigned FListingsDone = 0;
+    // The multi-string of the last listing, as the service gave it; empty
+    // when it listed nothing. Handed to the watcher after each listing.
+    std::u16string FListedReaders;
 };
 
 }  // namespace pcsc

@@ -49,6 +49,13 @@ public:
     void SetOnReaderListChanged(TOnReaderListChanged Event) { FOnReaderListChanged = std::move(Event); }
     void SetOnTimer(TOnTimer Event) { FOnTimer = std::move(Event); }
 
+    // Only from inside the reader-list hand-over, where this thread waits:
+    // the multi-string the owner's own listing got ("" when it listed
+    // nothing). The next cycles compare with it, not with what this thread
+    // saw before the hand-over: a list that changed between the two looks
+    // and then changed back would otherwise never be listed again.
+    void SetListedReaders(std::u16string Readers) { FKnownReaders = std::move(Readers); }
+
 protected:
     void Execute() override;
 
@@ -64,7 +71,7 @@ private:
     TOnReaderListChanged FOnReaderListChanged;
     const std::chrono::milliseconds FCycle;
 
-    std::u16string FKnownReaders;  // the last reader multi-string seen
+    std::u16string FKnownReaders;  // the last reader multi-string seen or listed
     std::u16string FBuffer;        // reused between cycles
     bool FServiceLost = false;
     std::chrono::steady_clock::time_point FLastContextAttempt{};
