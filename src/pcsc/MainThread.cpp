@@ -255,8 +255,15 @@ PlainMainLoop::~PlainMainLoop() {
 }
 
 void PlainMainLoop::Wake() {
-    std::lock_guard lock(mutex_);
-    woken_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        woken_ = true;
+    }
+    // Signalled after unlocking: a main thread woken while we still held the
+    // lock would block on it at once and need a second wake-up, two more
+    // context switches on every hand-over. We are still alive here: the
+    // dispatcher calls Wake() under its own lock, and our destructor's
+    // Shutdown() waits for that lock.
     wake_.notify_one();
 }
 
