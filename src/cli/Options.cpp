@@ -191,7 +191,8 @@ Options :
   --color=QUAND       couleurs : auto (terminal seulement), always, never
   --timeout SECONDES  durée maximale d'une exécution sans --watch (10 par défaut)
   --explain CODE      le texte d'un code d'erreur (0x8010001D, -2146435043...)
-  --help, --version
+  -h, --help          cette aide
+  --version           la version du programme
 
 Code de sortie (la première règle qui s'applique) :
   64  ligne de commande incorrecte

@@ -43,7 +43,8 @@ void PrepareApplication(QApplication& app) {
     }
     app.setPalette(app.style()->standardPalette());
     app.setWindowIcon(ApplicationIcon());
-    QGuiApplication::setDesktopFileName(QStringLiteral("vardel-lecteurs"));
+    // Wayland's application id: desktops find the menu entry by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VARDEL_APP_ID));
 }
 
 }  // namespace gui
