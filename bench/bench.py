@@ -22,7 +22,11 @@ Measurements:
     (from 3), of the window once mapped (from 5);
   5 start-up: time from starting vardel-lecteurs under Xvfb to its window
     being mapped (vardel-map-wait);
-  6 the event queue under Google Benchmark (vardel-event-queue-bench).
+  6 the event queue under Google Benchmark (vardel-event-queue-bench);
+  7 many readers: one run of the service check (--check pcsc, with and
+    without --details) over the tests' fake smart-card library serving 16,
+    1 000 and 10 000 readers (vardel-readers-run): the time per reader must
+    not grow with their number.
 
 Each measurement records the load average before and after it; one taken
 while the machine was busy (1-minute load above HIGH_LOAD per CPU, other
@@ -515,6 +519,34 @@ def measure_queue(queue_bench, out_dir, min_time):
     return {"rows": rows, "context": raw.get("context", {}), "raw": json_path}
 
 
+# ---- 7: many readers ------------------------------------------------------------------
+
+READER_COUNTS = (16, 1000, 10000)
+
+
+def measure_readers(readers_run, fake, quick):
+    note("7: one run over the fake library with 16, 1000 and 10000 readers, with and without --details")
+    runs = {16: 20, 1000: 10, 10000: 5} if not quick else {16: 3, 1000: 3, 10000: 2}
+    result = {}
+    for details in (False, True):
+        mode = "details" if details else "plain"
+        result[mode] = {}
+        for count in READER_COUNTS:
+            argv = [readers_run, fake, str(count), str(runs[count])] + (["--details"] if details else [])
+            out = subprocess.run(argv, capture_output=True, text=True, check=False)
+            words = out.stdout.split()
+            if out.returncode != 0 or len(words) < 6 or words[0] != "readers":
+                raise BenchError(f"vardel-readers-run {count}{' --details' if details else ''} failed: "
+                                 f"{out.stderr.strip()}")
+            samples = [float(w) for w in words[5:]]
+            wall = summary(samples)
+            result[mode][str(count)] = {"wall_ms": wall, "samples_ms": samples,
+                                        "us_per_reader": 1000 * wall["median"] / count}
+        result[mode]["ratio_10000_to_1000"] = ratio(result[mode]["10000"]["wall_ms"]["median"],
+                                                    result[mode]["1000"]["wall_ms"]["median"])
+    return result
+
+
 # ---- report -----------------------------------------------------------------------------
 
 def fmt(value, digits=1):
@@ -573,6 +605,12 @@ def table(results):
                          mb(results["window"]["peak_rss_kb"]), None, 1))
     if "window" in results:
         rows.append(("5 start-up", "vardel-lecteurs: window mapped", "ms", results["window"]["mapped_ms"], None, 1))
+    if "readers" in results:
+        for mode, label in (("plain", "--check pcsc"), ("details", "--check pcsc --details")):
+            for count in READER_COUNTS:
+                r = results["readers"][mode][str(count)]
+                ratio_shown = results["readers"][mode]["ratio_10000_to_1000"] if count == 10000 else None
+                rows.append(("7 readers", f"{label}, {count} readers", "ms", r["wall_ms"], ratio_shown, 2))
 
     head = f"{'measurement':<13} {'what':<46} {'unit':<7} {'n':>3} {'median':>9} {'p95':>9} {'min':>9} {'max':>9} {'ratio':>7}"
     lines = [head, "-" * len(head)]
@@ -593,6 +631,12 @@ def table(results):
                      f"min {fmt(paired['min'], 2)}x, max {fmt(paired['max'], 2)}x over {paired['n']} rounds")
         notes.append(f"idle CPU, --watch / bare C cycle + hand-over (the two-thread floor), medians: "
                      f"{fmt(results['idle']['ratio_to_bare_handover'], 2)}x")
+    if "readers" in results:
+        for mode, label in (("plain", "--check pcsc"), ("details", "--check pcsc --details")):
+            per = ", ".join(f"{count}: {results['readers'][mode][str(count)]['us_per_reader']:.2f} us"
+                            for count in READER_COUNTS)
+            notes.append(f"many readers, {label}, time per reader (median run): {per}; "
+                         f"the ratio shown is 10000 readers / 1000 readers")
     notes += load_notes(results)
     if notes:
         lines += ["", "Notes:"] + [f"  {n}" for n in notes]
@@ -629,6 +673,11 @@ def targets(results):
         add("CLI --watch peak RSS after 30 s (largest run)", hwm / 1024 if hwm else None, 8, "MB")
     if "window" in results:
         add("window mapped, median", results["window"]["mapped_ms"]["median"], 300, "ms")
+    if "readers" in results:
+        add("one run, 10000 readers / 1000 readers (median wall time)",
+            results["readers"]["plain"]["ratio_10000_to_1000"], 15, "x")
+        add("one run with --details, 10000 readers / 1000 readers (median wall time)",
+            results["readers"]["details"]["ratio_10000_to_1000"], 15, "x")
     return checks
 
 
@@ -652,7 +701,8 @@ def machine():
 # on a busy machine.
 HIGH_LOAD = 0.5
 
-MEASUREMENTS = (("one_run", "2"), ("latency", "1"), ("idle", "3"), ("window", "5"), ("queue", "6"))
+MEASUREMENTS = (("one_run", "2"), ("latency", "1"), ("idle", "3"), ("window", "5"), ("queue", "6"),
+                ("readers", "7"))
 
 
 def load_average():
@@ -692,7 +742,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--build", required=True, help="the bench build tree (build/bench)")
     parser.add_argument("--out", required=True, help="where to write the results (JSON)")
-    parser.add_argument("--only", default="1,2,3,5,6", help="measurements to run (4 comes with 2, 3, 5)")
+    parser.add_argument("--only", default="1,2,3,5,6,7", help="measurements to run (4 comes with 2, 3, 5)")
     parser.add_argument("--merge", action="store_true",
                         help="keep the measurements of the results file that this run does not repeat")
     parser.add_argument("--quick", action="store_true", help="few runs, short idle: a smoke test")
@@ -713,7 +763,9 @@ def main():
     map_wait = os.path.join(build, "vardel-map-wait")
     queue_bench = os.path.join(build, "vardel-event-queue-bench")
     peak_rss = os.path.join(build, "vardel-peak-rss")
-    for path in (cli, window, bare, map_wait, queue_bench, peak_rss):
+    readers_run = os.path.join(build, "vardel-readers-run")
+    fake = os.path.join(build, "fake/libfakepcsc.so")
+    for path in (cli, window, bare, map_wait, queue_bench, peak_rss, readers_run):
         if not os.access(path, os.X_OK):
             raise BenchError(f"missing program {path}: build the bench tree first")
 
@@ -746,6 +798,8 @@ def main():
     if "6" in only:
         measured(results, "queue", lambda: measure_queue(
             queue_bench, os.path.dirname(os.path.realpath(args.out)), 0.05 if args.quick else 0.5))
+    if "7" in only:
+        measured(results, "readers", lambda: measure_readers(readers_run, fake, args.quick))
     results["machine_after"] = machine()
     results["targets"] = targets(results)
     text = table(results) + "\n" + target_lines(results["targets"])

@@ -80,26 +80,33 @@ lab_lock() {
     flock -w 120 9 || lab_die "another lab command has held $LAB_DIR/lock for 120 s"
 }
 
-# Reads the running lab's reader count and base port (LAB_READERS, LAB_BASE).
-# Returns 1 when no lab has been set up in this directory.
+# Reads the running lab's reader count, base port and naming (LAB_READERS,
+# LAB_BASE, LAB_LATIN1). Returns 1 when no lab has been set up in this
+# directory.
 lab_state_read() {
     local key value
-    LAB_READERS='' LAB_BASE=''
+    LAB_READERS='' LAB_BASE='' LAB_LATIN1=0
     [[ -f $LAB_STATE ]] || return 1
     while read -r key value; do
         case $key in
             readers) LAB_READERS=$value ;;
             port) LAB_BASE=$value ;;
+            latin1) LAB_LATIN1=$value ;;
         esac
     done <"$LAB_STATE"
     [[ $LAB_READERS =~ ^[0-9]+$ && $LAB_BASE =~ ^[0-9]+$ ]] ||
         lab_die "unreadable lab state in $LAB_STATE: run lab-up again"
 }
 
-# Name pcscd gives to reader K: two slots per vpcd entry.
+# Name pcscd gives to reader K: two slots per vpcd entry. With LAB_LATIN1=1
+# the last pair is "Lecteur \xE9" (Latin-1: not UTF-8).
 lab_reader_name() {
     local k=$1
-    printf 'Lab Reader %d 00 %02X' $((k / 2)) $((k % 2))
+    if ((${LAB_LATIN1:-0} && k / 2 == LAB_READERS / 2 - 1)); then
+        printf 'Lecteur \xe9 00 %02X' $((k % 2))
+    else
+        printf 'Lab Reader %d 00 %02X' $((k / 2)) $((k % 2))
+    fi
 }
 
 lab_card_pidfile() {
@@ -212,13 +219,18 @@ lab_log_tail() {
 # Writes the reader configuration for N readers on base port BASE into FILE:
 # one vpcd entry per pair of readers, each with its own driver copy (the
 # driver keeps its slot table in globals, shared by entries of one copy).
+# LATIN1=1 names the last pair in Latin-1, as a reader.conf may.
 lab_write_config() {
-    local n=$1 base=$2 file=$3 i port
+    local n=$1 base=$2 file=$3 latin1=${4:-0} i port
     {
         printf '# PC/SC lab: %d readers, cards on ports %d and up\n' "$n" "$base"
         for ((i = 0; i < n / 2; i++)); do
             port=$((base + 2 * i))
-            printf '\nFRIENDLYNAME "Lab Reader %d"\n' "$i"
+            if ((latin1 && i == n / 2 - 1)); then
+                printf '\nFRIENDLYNAME "Lecteur \xe9"\n'
+            else
+                printf '\nFRIENDLYNAME "Lab Reader %d"\n' "$i"
+            fi
             printf 'DEVICENAME /dev/null:%d\n' "$port"
             printf 'LIBPATH %s/libifdvpcd-%d.so\n' "$LAB_DRIVERS" "$i"
             printf 'CHANNELID %d\n' "$port"

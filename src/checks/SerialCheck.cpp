@@ -1,5 +1,7 @@
 #include "checks/SerialCheck.h"
 
+#include "checks/ShownText.h"
+
 #if defined(_WIN32)
 #include "checks/WinRegistry.h"
 #else
@@ -53,7 +55,7 @@ SerialCheckResult RunSerialCheck(ReportPane& pane, RegistryAccessor& registry) {
     for (const std::u16string& name : names) {
         if (!name.starts_with(kUsbDevicePrefix)) continue;
         SerialPort port{registry.ReadString(name), name};
-        pane.Append(Line(port.port + u" : " + port.device), kPlain, kBlack);
+        pane.Append(Line(ShownText(port.port) + u" : " + ShownText(port.device)), kPlain, kBlack);
         result.ports.push_back(std::move(port));
     }
     return result;

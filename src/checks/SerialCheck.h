@@ -3,6 +3,7 @@
 // hardware device map; Linux in sysfs (SysfsSerialPorts.h).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,12 +22,20 @@ inline constexpr std::u16string_view kUsbDevicePrefix = u"\\Device\\USB";
 struct SerialPort {
     std::u16string port;    // COM3, /dev/ttyACM0
     std::u16string device;  // \Device\USBSER000, usb-Vendor_Product_Serial-if00, 1-1:1.0
+    // The device name's bytes when they are not UTF-8 (a Linux file name is
+    // only bytes): device shows U+FFFD for those that are not.
+    std::optional<std::string> deviceBytes = std::nullopt;
+    // Why the port could not be read (a tty whose device link cannot be
+    // followed): such a port is not one found, and device is empty. UTF-8.
+    std::optional<std::string> error = std::nullopt;
 
     friend bool operator==(const SerialPort&, const SerialPort&) = default;
 };
 
 struct SerialCheckResult {
     bool declared = false;  // the system's list of serial ports could be read
+    // In the report's order: the ports found, then those that could not be
+    // read (error set).
     std::vector<SerialPort> ports;
 };
 

@@ -1,5 +1,6 @@
 #include "checks/ServiceCheck.h"
 
+#include "checks/ShownText.h"
 #include "pcsc/MainThread.h"
 
 namespace checks {
@@ -48,7 +49,7 @@ void ServiceCheck::AppIdle(bool& Done) {
 }
 
 void ServiceCheck::PCSCReaderFound(pcsc::TPCSC*, const std::u16string& ReaderName) {
-    lecteur1.Append(ReaderName + u"\r\n", kPlain, kBlack);
+    lecteur1.Append(ShownText(ReaderName) + u"\r\n", kPlain, kBlack);
 }
 
 }  // namespace checks

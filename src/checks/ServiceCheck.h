@@ -38,7 +38,8 @@ public:
     // message.
     void AppIdle(bool& Done);
 
-    // Reader found: its name and CR LF, plain black.
+    // Reader found: its name as a line shows it (ShownText) and CR LF,
+    // plain black.
     void PCSCReaderFound(pcsc::TPCSC* Sender, const std::u16string& ReaderName);
 
     // Whether the managers of the next presses read each new reader's

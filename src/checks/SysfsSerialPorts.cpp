@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "checks/ShownText.h"
 #include "pcsc/platform/Platform.h"
 
 namespace checks {
@@ -14,6 +15,11 @@ namespace {
 namespace fs = std::filesystem;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A file name's bytes as text: U+FFFD for what is not UTF-8.
+std::u16string FileNameText(const std::string& name) { return pcsc::platform::Utf8ToUtf16(name); }
+
+bool IsUtf8(const std::string& bytes) { return pcsc::platform::Utf16ToUtf8(FileNameText(bytes)) == bytes; }
 
 std::u16string Line(std::u16string_view text) {
     std::u16string line(text);
@@ -137,8 +143,9 @@ std::optional<std::vector<SerialPort>> ListUsbSerialPorts(const fs::path& root,
 
     std::vector<SerialPort> ports;
     for (const Found& f : found) {
-        ports.push_back(SerialPort{pcsc::platform::Utf8ToUtf16("/dev/" + f.tty),
-                                   pcsc::platform::Utf8ToUtf16(f.device)});
+        SerialPort port{FileNameText("/dev/" + f.tty), FileNameText(f.device)};
+        if (!IsUtf8(f.device)) port.deviceBytes = f.device;
+        ports.push_back(std::move(port));
     }
     return ports;
 }
@@ -156,14 +163,16 @@ SerialCheckResult RunSysfsSerialCheck(ReportPane& pane, const fs::path& root) {
     pane.Append(Line(u"Ports série du système trouvés"), kBold, kGreen);
     pane.Append(Line(u"Liste des ports série :"), kUnderline, kBlack);
     for (const SerialPort& port : *ports) {
-        pane.Append(Line(port.port + u" : " + port.device), kPlain, kBlack);
-    }
-    for (const UnreadableTty& tty : unreadable) {
-        pane.Append(Line(pcsc::platform::Utf8ToUtf16("/dev/" + tty.tty + " : lien de périphérique illisible (" +
-                                                     tty.error.message() + ")")),
-                    kPlain, kRed);
+        pane.Append(Line(ShownText(port.port) + u" : " + ShownText(port.device)), kPlain, kBlack);
     }
     result.ports = *ports;
+    for (const UnreadableTty& tty : unreadable) {
+        SerialPort port{FileNameText("/dev/" + tty.tty), {}, std::nullopt, tty.error.message()};
+        pane.Append(Line(ShownText(port.port) + u" : lien de périphérique illisible (" +
+                         ShownText(pcsc::platform::Utf8ToUtf16(*port.error)) + u")"),
+                    kPlain, kRed);
+        result.ports.push_back(std::move(port));
+    }
     return result;
 }
 

@@ -37,15 +37,18 @@ struct UnreadableTty {
 // The USB serial ports under root, sorted by tty name in natural order:
 // port "/dev/<tty>" (never prefixed with root), device the file name of the
 // port's /dev/serial/by-id link when it has one, else the name of the USB
-// interface it sits on. A tty without a device link, or whose link leads
-// nowhere (a port unplugged while the list is read), is left out; one whose
-// link cannot be followed for any other reason is left out too and, when
-// `unreadable` is given, added to it in the same order. nullopt when
+// interface it sits on (deviceBytes set when that name is not UTF-8). A tty
+// without a device link, or whose link leads nowhere (a port unplugged while
+// the list is read), is left out; one whose link cannot be followed for any
+// other reason is left out too and, when `unreadable` is given, added to it
+// in the same order. nullopt when
 // <root>/sys/class/tty cannot be read.
 std::optional<std::vector<SerialPort>> ListUsbSerialPorts(const std::filesystem::path& root,
                                                           std::vector<UnreadableTty>* unreadable = nullptr);
 
-// The check over sysfs: clears the pane and writes the report.
+// The check over sysfs: clears the pane and writes the report. The result's
+// ports are the ports found, then the ttys that could not be read, each
+// with its error.
 SerialCheckResult RunSysfsSerialCheck(ReportPane& pane, const std::filesystem::path& root);
 
 }  // namespace checks

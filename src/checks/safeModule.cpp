@@ -3,6 +3,7 @@
 // manager cannot hide what the library answers.
 #include "checks/safeModule.h"
 
+#include "checks/ShownText.h"
 #include "pcsc/InFlight.h"
 
 #include <array>
@@ -92,6 +93,22 @@ private:
     std::optional<platform::NativeHandle> context_;
 };
 
+// The names of an 8-bit multi-string, as bytes, added to names; true when the
+// empty name that ends the list lies inside the buffer. Never reads past it:
+// an unfinished name is not a name.
+bool SplitAnsiMultiString(std::span<const char> Buffer, std::vector<std::string_view>& names) {
+    std::size_t position = 0;
+    while (position < Buffer.size()) {
+        if (Buffer[position] == '\0') return true;  // the empty name that ends the list
+        std::size_t end = position;
+        while (end < Buffer.size() && Buffer[end] != '\0') ++end;
+        if (end == Buffer.size()) break;  // a name cut off by the end of the buffer
+        names.emplace_back(Buffer.data() + position, end - position);
+        position = end + 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::u16string SCardErrorText(pcsc::Status Code) {
@@ -175,18 +192,20 @@ std::u16string ErrorDetailLine(pcsc::Status Code) {
     return u"Erreur (" + SignedDecimal(Code) + u") : " + SCardErrorText(Code);
 }
 
+void AppendListingFailed(ReportPane& pane, pcsc::Status Code) {
+    pane.Append(Line(u"Erreur lors du listage des lecteurs"), kBold, kRed);
+    pane.Append(Line(ErrorDetailLine(Code)), kPlain, kBlack);
+}
+
+void AppendListingMalformed(ReportPane& pane) {
+    pane.Append(Line(u"Erreur durant le parsing des lecteurs"), kBold, kRed);
+}
+
 bool AnsiMultiStringToList(pcsc::StringList& List, std::span<const char> Buffer) {
-    std::size_t position = 0;
-    while (position < Buffer.size()) {
-        if (Buffer[position] == '\0') return true;  // the empty name that ends the list
-        std::size_t end = position;
-        while (end < Buffer.size() && Buffer[end] != '\0') ++end;
-        if (end == Buffer.size()) break;  // a name cut off by the end of the buffer
-        List.push_back(
-            platform::AnsiToUtf16(std::string_view(Buffer.data() + position, end - position)));
-        position = end + 1;
-    }
-    return false;
+    std::vector<std::string_view> names;
+    const bool complete = SplitAnsiMultiString(Buffer, names);
+    for (const std::string_view name : names) List.push_back(platform::AnsiToUtf16(name));
+    return complete;
 }
 
 bool MultiStringToComboBox(pcsc::StringList& ComboBox, std::span<const char> Buffer) {
@@ -223,21 +242,23 @@ DirectCheckResult RunDirectCheck(ReportPane& pane, pcsc::StringList& hiddenReade
     if (!result.list) {
         pane.Append(Line(u"Erreur au lancement de la commande - SCardListReadersA"), kBold, kRed);
     } else if (*result.list != pcsc::SCARD_S_SUCCESS) {
-        pane.Append(Line(u"Erreur lors du listage des lecteurs"), kBold, kRed);
-        pane.Append(Line(ErrorDetailLine(*result.list)), kPlain, kBlack);
+        AppendListingFailed(pane, *result.list);
     } else {
         pcsc::StringList names;
         if (!AnsiMultiStringToList(names, buffer)) {
             result.splitFailed = true;
-            pane.Append(Line(u"Erreur durant le parsing des lecteurs"), kBold, kRed);
+            AppendListingMalformed(pane);
         }
         if (names.empty()) {
             pane.Append(Line(u"Aucun lecteur trouvé"), kPlain, kRed);
         } else {
             MultiStringToComboBox(hiddenReaders, buffer);
             for (const std::u16string& name : hiddenReaders)
-                pane.Append(Line(name), kPlain, kBlack);
+                pane.Append(Line(ShownText(name)), kPlain, kBlack);
             result.names = hiddenReaders;
+            std::vector<std::string_view> bytes;
+            SplitAnsiMultiString(buffer, bytes);
+            result.nameBytes.assign(bytes.begin(), bytes.end());
         }
     }
 

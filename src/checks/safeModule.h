@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "checks/Report.h"
 #include "pcsc/PCSCDef.h"
@@ -21,6 +22,13 @@ std::u16string SCardErrorText(pcsc::Status Code);
 
 // "Erreur (<code>) : <explanation>", without a line end.
 std::u16string ErrorDetailLine(pcsc::Status Code);
+
+// The lines that end a report whose reader list could not be read: for a
+// listing call that failed, "Erreur lors du listage des lecteurs" (bold red)
+// and the code's detail line; for an answer that could not be split,
+// "Erreur durant le parsing des lecteurs" (bold red).
+void AppendListingFailed(ReportPane& pane, pcsc::Status Code);
+void AppendListingMalformed(ReportPane& pane);
 
 // Splits an 8-bit multi-string (names ended by NUL, the list by an empty
 // name) and adds the names, in order, at the end of List. Never reads past
@@ -40,6 +48,9 @@ struct DirectCheckResult {
     std::optional<pcsc::Status> list;
     bool splitFailed = false;
     pcsc::StringList names;  // the names this run listed, in order
+    // The same names' bytes as the library gave them (on pcsc-lite, bytes
+    // that are not UTF-8 show as U+FFFD in names).
+    std::vector<std::string> nameBytes;
 };
 
 // Runs the check: clears the pane and writes the report into it. A run that

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "checks/safeModule.h"
+#include "pcsc/platform/Platform.h"
 
 namespace cli {
 
@@ -21,8 +22,9 @@ CheckOutcome RunSerialOnce(const SerialCheckRunner& runner) {
 
 bool DirectUnreachable(const CheckOutcome& direct) {
     if (!direct.establishCode || *direct.establishCode != pcsc::SCARD_S_SUCCESS) return true;
-    if (!direct.listCode) return true;
-    return *direct.listCode == pcsc::SCARD_E_NO_SERVICE || *direct.listCode == pcsc::SCARD_E_SERVICE_STOPPED;
+    if (!direct.listCode || direct.listMalformed) return true;
+    // No reader is not a failure.
+    return *direct.listCode != pcsc::SCARD_S_SUCCESS && *direct.listCode != pcsc::SCARD_E_NO_READERS_AVAILABLE;
 }
 
 CheckOutcome RunDirectOnce() {
@@ -36,12 +38,20 @@ CheckOutcome RunDirectOnce() {
         const checks::DirectCheckResult result = checks::RunDirectCheck(pane, hidden);
         outcome.establishCode = result.establish;
         outcome.listCode = result.list;
+        outcome.listMalformed = result.splitFailed;
         outcome.pieces = pane.Pieces();
         // The reader lines are the last pieces, one per name.
         const std::size_t count = outcome.pieces.size();
         const std::size_t first = count >= result.names.size() ? count - result.names.size() : 0;
-        for (std::size_t i = 0; i < result.names.size(); ++i)
-            outcome.readers.push_back(FoundReader{result.names[i], first + i, std::nullopt});
+        for (std::size_t i = 0; i < result.names.size(); ++i) {
+            FoundReader reader{result.names[i], first + i, std::nullopt, std::nullopt};
+            // pcsc-lite's bytes pass through as they are; Windows' are the
+            // ANSI code page's, always read.
+            if (pcsc::platform::kNamesAreBytes && i < result.nameBytes.size() &&
+                pcsc::platform::HasUndecodedBytes(pcsc::platform::NameFromBytes(result.nameBytes[i])))
+                reader.nameBytes = result.nameBytes[i];
+            outcome.readers.push_back(std::move(reader));
+        }
     } catch (const std::exception& error) {
         outcome.error = error.what();
         outcome.pieces = pane.Pieces();

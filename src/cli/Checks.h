@@ -18,8 +18,9 @@ CheckOutcome RunSerialOnce(const SerialCheckRunner& runner);
 
 CheckOutcome RunDirectOnce();
 
-// The direct check's codes that mean the service or the library could not be
-// reached: no library or function, no context, or a service gone.
+// The direct check could not reach the service or the library (no library
+// or function, no context), or got no readable list from it (a listing that
+// failed with any code but "no reader", or a list that could not be split).
 bool DirectUnreachable(const CheckOutcome& direct);
 
 }  // namespace cli

@@ -10,8 +10,9 @@ namespace cli {
 
 // First matching rule: 4 when a check stopped on an error; 0 when a selected
 // PC/SC check (service or direct) found a reader, or, with only the serial
-// check selected, when it found a USB serial port; 2 when a check could not
-// reach the smart-card service or library; 1 otherwise.
+// check selected, when it found a USB serial port (one it could read); 2 when
+// a check could not reach the smart-card service or library, or the service
+// answered but its reader list could not be read; 1 otherwise.
 int ExitStatus(const Options& options, const std::vector<CheckOutcome>& outcomes);
 
 }  // namespace cli

@@ -17,6 +17,25 @@ std::string VersionOrNull(const std::optional<std::string>& version) {
     return version ? json::String(*version) : std::string(json::kNull);
 }
 
+// Two upper-case hexadecimal digits per byte, no blanks: what a name that is
+// not all UTF-8 was, byte for byte.
+std::string Hex(const std::string& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    hex.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        hex += kDigits[b >> 4];
+        hex += kDigits[b & 0x0F];
+    }
+    return hex;
+}
+
+std::optional<std::string> HexOf(const std::optional<std::string>& bytes) {
+    if (!bytes) return std::nullopt;
+    return json::String(Hex(*bytes));
+}
+
 std::string Piece(const checks::ReportPiece& piece) {
     json::Array style;
     if (piece.style.bold) style.Add(json::String("bold"));
@@ -33,6 +52,7 @@ std::string Piece(const checks::ReportPiece& piece) {
 std::string Reader(const FoundReader& reader, bool details) {
     json::Object object;
     object.Add("name", json::String(reader.name));
+    object.AddIf("nameHex", HexOf(reader.nameBytes));
     if (details) {
         const ReaderDetails d = reader.details.value_or(ReaderDetails{});
         object.Add("displayName", TextOrNull(d.displayName))
@@ -45,6 +65,28 @@ std::string Reader(const FoundReader& reader, bool details) {
 }
 
 std::string Code(pcsc::Status code) { return json::Integer(static_cast<std::int32_t>(code)); }
+
+// The calls' codes, each absent when its call was not made, and whether the
+// list the library answered could not be read.
+void AddCodes(json::Object& object, const CheckOutcome& outcome) {
+    json::Object codes;
+    if (outcome.establishCode) codes.Add("establish", Code(*outcome.establishCode));
+    if (outcome.listCode) codes.Add("list", Code(*outcome.listCode));
+    object.Add("codes", codes.Close());
+    if (outcome.listMalformed) object.Add("listMalformed", json::Boolean(true));
+}
+
+std::string Port(const checks::SerialPort& port) {
+    json::Object object;
+    object.Add("port", json::String(port.port));
+    if (port.error) {
+        object.Add("error", json::String(*port.error));
+    } else {
+        object.Add("device", json::String(port.device));
+        object.AddIf("deviceHex", HexOf(port.deviceBytes));
+    }
+    return object.Close();
+}
 
 std::string Check(const CheckOutcome& outcome, bool details) {
     json::Object object;
@@ -59,16 +101,12 @@ std::string Check(const CheckOutcome& outcome, bool details) {
             json::Array readers;
             for (const FoundReader& reader : outcome.readers) readers.Add(Reader(reader, details));
             object.Add("readers", readers.Close());
+            AddCodes(object, outcome);
             break;
         }
         case CheckId::Serial: {
             json::Array ports;
-            for (const checks::SerialPort& port : outcome.ports) {
-                ports.Add(json::Object()
-                              .Add("port", json::String(port.port))
-                              .Add("device", json::String(port.device))
-                              .Close());
-            }
+            for (const checks::SerialPort& port : outcome.ports) ports.Add(Port(port));
             object.Add("ports", ports.Close());
             break;
         }
@@ -76,10 +114,7 @@ std::string Check(const CheckOutcome& outcome, bool details) {
             json::Array readers;
             for (const FoundReader& reader : outcome.readers) readers.Add(Reader(reader, false));
             object.Add("readers", readers.Close());
-            json::Object codes;
-            if (outcome.establishCode) codes.Add("establish", Code(*outcome.establishCode));
-            if (outcome.listCode) codes.Add("list", Code(*outcome.listCode));
-            object.Add("codes", codes.Close());
+            AddCodes(object, outcome);
             break;
         }
     }
@@ -131,6 +166,7 @@ std::string JsonEvent(const ServiceEvent& event) {
     object.Add("time", json::String(UtcTimestamp(event.time)))
         .Add("event", json::String(EventName(event.kind)))
         .Add("reader", json::String(event.reader));
+    object.AddIf("nameHex", HexOf(event.readerBytes));
     if (event.kind == EventKind::CardInserted)
         object.Add("atr", json::String(pcsc::BytesToHexString(event.atr)));
     return object.Close();

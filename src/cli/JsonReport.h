@@ -7,13 +7,18 @@
 //   pcsc:   "serviceReached":true|false,
 //           "readers":[{"name":...}] (with details also "displayName",
 //           "vendor","serial","driverVersion","firmwareVersion": text or null)
-//   com:    "ports":[{"port":...,"device":...}]
-//   direct: "readers":[{"name":...}], "codes":{"establish":N,"list":N}
-//           (signed 32-bit; a call not made has no entry)
+//   com:    "ports":[{"port":...,"device":...}], or {"port":...,"error":...}
+//           for a port that could not be read
+//   direct: "readers":[{"name":...}]
+//   pcsc, direct: "codes":{"establish":N,"list":N} (signed 32-bit; a call
+//           not made has no entry), "listMalformed":true when the list the
+//           library gave could not be read
 //   any:    "error":<text> when the check stopped on an error
 // }]}
 // {"time":"2024-05-02T09:15:00.123Z","event":"reader-found"|"reader-removed"|
 //  "card-inserted"|"card-removed"|"card-error","reader":...,"atr":"3B 95 ..."}
+// A reader name whose bytes are not all UTF-8 also gives "nameHex" (its
+// bytes, two upper-case hexadecimal digits each), a device name "deviceHex".
 #pragma once
 
 #include <chrono>

@@ -200,7 +200,8 @@ Code de sortie (la première règle qui s'applique) :
    4  une vérification s'est arrêtée sur une erreur (texte sur la sortie d'erreur)
    0  un lecteur a été trouvé (pcsc ou direct), ou, avec --check com seul,
       un port série USB
-   2  le service ou la bibliothèque de cartes à puce est injoignable
+   2  le service ou la bibliothèque de cartes à puce est injoignable, ou le
+      service a répondu mais sa liste de lecteurs n'a pas pu être lue
    1  les vérifications n'ont rien trouvé
   --watch arrêté par SIGINT ou SIGTERM : 0 ; --explain : 0 ; une exécution
   sans --watch interrompue : 128 + numéro du signal (130, 143).

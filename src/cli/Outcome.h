@@ -43,6 +43,10 @@ struct FoundReader {
     // Only for readers found through the service with --details; nullopt
     // when the reader was gone by the time its event was dispatched.
     std::optional<ReaderDetails> details;
+    // The name's bytes when some of them are not UTF-8 (pcsc-lite passes a
+    // driver's bytes through): shown in hexadecimal so that a technician can
+    // quote them.
+    std::optional<std::string> nameBytes = std::nullopt;
 };
 
 struct CheckOutcome {
@@ -50,10 +54,14 @@ struct CheckOutcome {
     std::vector<checks::ReportPiece> pieces;
     std::vector<FoundReader> readers;           // pcsc, direct
     std::vector<checks::SerialPort> ports;      // com
-    std::optional<pcsc::Status> establishCode;  // direct: absent when not called
-    std::optional<pcsc::Status> listCode;       // direct: absent when not called
-    std::optional<bool> serviceReached;         // pcsc
-    // The check could not reach the smart-card service or library.
+    std::optional<pcsc::Status> establishCode;  // pcsc, direct: absent when not called
+    std::optional<pcsc::Status> listCode;       // pcsc, direct: absent when not called
+    // pcsc, direct: the library answered the listing with a list that could
+    // not be read.
+    bool listMalformed = false;
+    std::optional<bool> serviceReached;  // pcsc
+    // The check could not reach the smart-card service or library, or the
+    // service answered but its reader list could not be read.
     bool unreachable = false;
     // The error that stopped the check (the window shows it in a message
     // box); UTF-8.

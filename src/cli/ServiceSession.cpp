@@ -1,9 +1,17 @@
 #include "cli/ServiceSession.h"
 
+#include "checks/safeModule.h"
+#include "pcsc/platform/Platform.h"
+
 namespace cli {
 
 std::string VersionText(std::int32_t major, std::int32_t minor) {
     return std::to_string(major) + "." + std::to_string(minor);
+}
+
+std::optional<std::string> UndecodedNameBytes(std::u16string_view name) {
+    if (!pcsc::platform::kNamesAreBytes || !pcsc::platform::HasUndecodedBytes(name)) return std::nullopt;
+    return pcsc::platform::NameToBytes(name);
 }
 
 ReaderDetails DetailsOf(const pcsc::TPCSCReader& reader) {
@@ -50,7 +58,7 @@ void ServiceSession::Hook(pcsc::TPCSC& manager) {
         }
         if (pane_.keep) {
             const std::size_t piece = pane_.Pieces().empty() ? 0 : pane_.Pieces().size() - 1;
-            found_.push_back(FoundReader{name, piece, details});
+            found_.push_back(FoundReader{name, piece, details, UndecodedNameBytes(name)});
         }
         Emit(EventKind::ReaderFound, name, {}, details);
     });
@@ -68,7 +76,8 @@ void ServiceSession::Hook(pcsc::TPCSC& manager) {
 void ServiceSession::Emit(EventKind kind, const std::u16string& reader, pcsc::Bytes atr,
                           std::optional<ReaderDetails> details) {
     if (!onEvent_) return;
-    onEvent_(ServiceEvent{std::chrono::system_clock::now(), kind, reader, std::move(atr), std::move(details)});
+    onEvent_(ServiceEvent{std::chrono::system_clock::now(), kind, reader, std::move(atr), std::move(details),
+                          UndecodedNameBytes(reader)});
 }
 
 bool ServiceSession::RunUntilFirstListing(const StopRequest& stop) {
@@ -98,6 +107,24 @@ CheckOutcome ServiceSession::Outcome() const {
     outcome.readers = found_;
     outcome.serviceReached = Valid();
     outcome.unreachable = !Valid();
+    const pcsc::TPCSC* manager = check_.Manager();
+    if (!manager) return outcome;
+    outcome.establishCode = manager->EstablishStatus();
+    const std::optional<pcsc::ListingResult> listing = manager->LastListing();
+    if (!listing) return outcome;
+    outcome.listCode = listing->status;
+    outcome.listMalformed = listing->malformed;
+    if (listing->Failed()) {
+        // The window's pane stops at its headings here: the terminal says why.
+        checks::RecordingPane ending;
+        if (listing->malformed) {
+            checks::AppendListingMalformed(ending);
+        } else {
+            checks::AppendListingFailed(ending, listing->status);
+        }
+        outcome.pieces.insert(outcome.pieces.end(), ending.Pieces().begin(), ending.Pieces().end());
+        outcome.unreachable = true;
+    }
     return outcome;
 }
 

@@ -28,10 +28,16 @@ struct ServiceEvent {
     std::u16string reader;
     pcsc::Bytes atr;                       // CardInserted only
     std::optional<ReaderDetails> details;  // ReaderFound with details asked
+    std::optional<std::string> readerBytes = std::nullopt;  // see UndecodedNameBytes
 };
 
 // "1.23": major and minor as decimal numbers.
 std::string VersionText(std::int32_t major, std::int32_t minor);
+
+// A reader name's bytes when the smart-card library gave some that are not
+// UTF-8 (pcsc-lite passes a driver's bytes through; see the name codec in
+// Platform.h); nullopt for any other name, and always on Windows.
+std::optional<std::string> UndecodedNameBytes(std::u16string_view name);
 
 // What the manager read from the reader at its discovery.
 ReaderDetails DetailsOf(const pcsc::TPCSCReader& reader);
@@ -63,7 +69,10 @@ public:
     // True when the listing is out.
     bool RunUntilFirstListing(const StopRequest& stop);
 
-    // What the pane holds now, and the readers its lines show.
+    // What the pane holds now, and the readers its lines show; the codes of
+    // the manager's context and of its last listing. A listing that failed or
+    // gave a list that cannot be read (where the pane shows no more than for
+    // "no reader") ends the report with its error lines.
     CheckOutcome Outcome() const;
 
     // Stops and frees the manager (its watcher's pause is cut short).

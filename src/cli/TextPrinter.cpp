@@ -1,5 +1,10 @@
 #include "cli/TextPrinter.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "checks/ShownText.h"
+#include "pcsc/Tools.h"
 #include "pcsc/platform/Platform.h"
 
 namespace cli {
@@ -9,12 +14,13 @@ constexpr char16_t kReplacement = 0xFFFD;
 constexpr std::u16string_view kNotRead = u"-";
 constexpr std::u16string_view kDetailIndent = u"  ";
 
-// Control characters would act on the terminal (a reader name is whatever
-// its driver says): they are shown as U+FFFD. Tab stays.
+// Control characters would act on the terminal: they are shown as U+FFFD.
+// Tab stays. (Texts from outside reach the printer already made safe by the
+// check that wrote them; this guards the terminal all the same.)
 bool IsControl(char16_t c) { return (c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F); }
 
 std::u16string TextOrNotRead(const std::u16string& text) {
-    return text.empty() ? std::u16string(kNotRead) : text;
+    return text.empty() ? std::u16string(kNotRead) : checks::ShownText(text);
 }
 
 std::u16string VersionOrNotRead(const std::optional<std::string>& version) {
@@ -54,6 +60,9 @@ std::u16string DriverVersionLine(const ReaderDetails& d) {
 }
 std::u16string FirmwareVersionLine(const ReaderDetails& d) {
     return u"Version du micrologiciel : " + VersionOrNotRead(d.firmwareVersion);
+}
+std::u16string NameBytesLine(const std::string& nameBytes) {
+    return u"Octets du nom : " + pcsc::BytesToHexString(pcsc::Bytes(nameBytes.begin(), nameBytes.end()));
 }
 
 void TextPrinter::Put(std::u16string_view text, checks::Style style, checks::Color color) {
@@ -100,7 +109,8 @@ void TextPrinter::Line(std::u16string_view text, checks::Style style, checks::Co
     afterCarriageReturn_ = false;
 }
 
-void TextPrinter::Details(const ReaderDetails& details) {
+void TextPrinter::Details(const ReaderDetails& details, const std::optional<std::string>& nameBytes) {
+    if (nameBytes) Line(std::u16string(kDetailIndent) + NameBytesLine(*nameBytes));
     for (const std::u16string& line : {DisplayNameLine(details), VendorLine(details), SerialLine(details),
                                        DriverVersionLine(details), FirmwareVersionLine(details)}) {
         Line(std::u16string(kDetailIndent) + line);
@@ -111,14 +121,21 @@ void TextPrinter::Check(const CheckOutcome& outcome, bool details) {
     FlushOpenLine();
     if (checksPrinted_++ > 0) BlankLine();
     Line(u"== " + std::u16string(CheckTitle(outcome.id)) + u" ==", checks::kBold, checks::kBlack);
+    // The readers by the piece that shows them, so that each piece finds its
+    // readers without a walk over all of them.
+    std::vector<const FoundReader*> byPiece;
+    if (details && outcome.id == CheckId::Service) {
+        for (const FoundReader& reader : outcome.readers) byPiece.push_back(&reader);
+        std::stable_sort(byPiece.begin(), byPiece.end(),
+                         [](const FoundReader* a, const FoundReader* b) { return a->pieceIndex < b->pieceIndex; });
+    }
+    auto next = byPiece.begin();
     for (std::size_t i = 0; i < outcome.pieces.size(); ++i) {
         const checks::ReportPiece& piece = outcome.pieces[i];
         Put(piece.text, piece.style, piece.color);
-        if (!details || outcome.id != CheckId::Service) continue;
-        for (const FoundReader& reader : outcome.readers) {
-            if (reader.pieceIndex != i) continue;
+        for (; next != byPiece.end() && (*next)->pieceIndex == i; ++next) {
             FlushOpenLine();
-            Details(reader.details.value_or(ReaderDetails{}));
+            Details((*next)->details.value_or(ReaderDetails{}), (*next)->nameBytes);
         }
     }
     FlushOpenLine();

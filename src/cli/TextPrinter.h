@@ -3,6 +3,7 @@
 // a line; a report whose last piece has no CR LF still ends its line.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,12 +18,15 @@ namespace cli {
 // dark background.
 std::string AnsiAttributes(checks::Style style, checks::Color color);
 
-// The detail lines shown under a reader (without indentation or line end).
+// The detail lines shown under a reader (without indentation or line end),
+// each text as a line shows it (checks::ShownText).
 std::u16string DisplayNameLine(const ReaderDetails& details);
 std::u16string VendorLine(const ReaderDetails& details);
 std::u16string SerialLine(const ReaderDetails& details);
 std::u16string DriverVersionLine(const ReaderDetails& details);
 std::u16string FirmwareVersionLine(const ReaderDetails& details);
+// The bytes of a reader name that are not all UTF-8, in hexadecimal.
+std::u16string NameBytesLine(const std::string& nameBytes);
 
 class TextPrinter {
 public:
@@ -35,8 +39,9 @@ public:
     // One line of text (a line end inside it ends a line too).
     void Line(std::u16string_view text, checks::Style style = checks::kPlain,
               checks::Color color = checks::kBlack);
-    // The five detail lines, indented.
-    void Details(const ReaderDetails& details);
+    // The detail lines, indented: the name's bytes when they are not all
+    // UTF-8, then the five details.
+    void Details(const ReaderDetails& details, const std::optional<std::string>& nameBytes);
     void BlankLine() { out_.Write("\n"); }
 
 private:

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "checks/ShownText.h"
 #include "cli/JsonReport.h"
 #include "cli/Watchdog.h"
 #include "pcsc/Tools.h"
@@ -61,26 +62,27 @@ void EventPrinter::Status(const std::u16string& text, Output& err) {
 
 std::u16string EventPrinter::Text(const ServiceEvent& event) {
     const bool known = stateKnown_.count(event.reader) != 0;
+    const std::u16string reader = checks::ShownText(event.reader);
     switch (event.kind) {
         case EventKind::ReaderFound:
-            return u"Lecteur trouvé : " + event.reader;
+            return u"Lecteur trouvé : " + reader;
         case EventKind::ReaderRemoved:
             stateKnown_.erase(event.reader);
-            return u"Lecteur retiré : " + event.reader;
+            return u"Lecteur retiré : " + reader;
         case EventKind::CardInserted: {
             stateKnown_.insert(event.reader);
-            std::u16string line = (known ? u"Carte insérée : " : u"Carte présente : ") + event.reader;
+            std::u16string line = (known ? u"Carte insérée : " : u"Carte présente : ") + reader;
             if (!event.atr.empty()) line += u" (ATR " + pcsc::BytesToHexString(event.atr) + u")";
             return line;
         }
         case EventKind::CardRemoved:
             stateKnown_.insert(event.reader);
-            return (known ? u"Carte retirée : " : u"Aucune carte : ") + event.reader;
+            return (known ? u"Carte retirée : " : u"Aucune carte : ") + reader;
         case EventKind::CardError:
             stateKnown_.insert(event.reader);
-            return u"Carte illisible : " + event.reader;
+            return u"Carte illisible : " + reader;
     }
-    return event.reader;
+    return reader;
 }
 
 void EventPrinter::Print(const ServiceEvent& event, bool inReport) {
@@ -94,7 +96,8 @@ void EventPrinter::Print(const ServiceEvent& event, bool inReport) {
     if (event.kind == EventKind::CardInserted) color = checks::kGreen;
     if (event.kind == EventKind::CardError) color = checks::kRed;
     text_.Line(Widen(LocalTimestamp(event.time)) + u"  " + Text(event), checks::kPlain, color);
-    if (details_ && event.kind == EventKind::ReaderFound) text_.Details(event.details.value_or(ReaderDetails{}));
+    if (details_ && event.kind == EventKind::ReaderFound)
+        text_.Details(event.details.value_or(ReaderDetails{}), event.readerBytes);
 }
 
 int FollowService(ServiceSession& session, pcsc::PlainMainLoop& loop, EventPrinter& printer,

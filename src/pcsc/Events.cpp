@@ -1,5 +1,6 @@
 #include "pcsc/Events.h"
 
+#include <tuple>
 #include <utility>
 
 #include "pcsc/Tools.h"
@@ -50,8 +51,35 @@ private:
 
 }  // namespace
 
+void TPCSCEventList::Tally(const TPCSCEvent* Event, int Change) {
+    if (!Event) {
+        FEmptyEntries = Change > 0 ? FEmptyEntries + 1 : FEmptyEntries - 1;
+        return;
+    }
+    const auto kind = static_cast<std::size_t>(Event->EventType());
+    // Kinds without a pending scan (evNone, unknown values) are not counted.
+    if (kind == 0 || kind >= std::tuple_size_v<decltype(FPending)::mapped_type>) return;
+    if (Change > 0) {
+        ++FPending[Event->ReaderName()][kind];
+        return;
+    }
+    const auto entry = FPending.find(Event->ReaderName());
+    if (entry == FPending.end()) return;
+    --entry->second[kind];
+    for (const std::size_t count : entry->second) {
+        if (count != 0) return;
+    }
+    FPending.erase(entry);  // a reader gone from the queue leaves nothing behind
+}
+
 void TPCSCEventList::Append(std::unique_ptr<TPCSCEvent> Event) {
     FEventList.push_back(std::move(Event));
+    try {
+        Tally(FEventList.back().get(), +1);
+    } catch (...) {
+        FEventList.pop_back();  // out of memory: nothing is appended
+        throw;
+    }
 }
 
 void TPCSCEventList::CardInsertedAsync(TPCSC* /*Sender*/, const std::u16string& ReaderName,
@@ -81,6 +109,7 @@ void TPCSCEventList::ProcessEvent() {
     // ends, and a nested ProcessEvent from a callback takes the next one.
     const std::unique_ptr<TPCSCEvent> Event = std::move(FEventList.front());
     FEventList.pop_front();
+    Tally(Event.get(), -1);
     if (!Event) return;
 
     const std::u16string& Name = Event->ReaderName();
@@ -125,11 +154,16 @@ void TPCSCEventList::ProcessAllEvents() {
 }
 
 bool TPCSCEventList::HasPending(TEventType Kind, const std::u16string& ReaderName) {
+    if (FEmptyEntries == 0) {
+        const auto entry = FPending.find(ReaderName);
+        return entry != FPending.end() && entry->second[static_cast<std::size_t>(Kind)] != 0;
+    }
     const std::size_t Size = FEventList.size();
     for (std::size_t i = 0; i < Size; ++i) {
         const TPCSCEvent* Entry = FEventList[i].get();
         if (!Entry) {
             FEventList.erase(FEventList.begin() + static_cast<std::ptrdiff_t>(i));
+            --FEmptyEntries;
             return false;
         }
         if (Entry->EventType() == Kind && Entry->ReaderName() == ReaderName) return true;

@@ -7,12 +7,14 @@
 // Posting and dispatching both run on the main thread, so there is no lock.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "pcsc/PCSCDef.h"
@@ -146,9 +148,18 @@ private:
     void FireReaderFound(const std::u16string& ReaderName);
     void FireReaderRemoved(const std::u16string& ReaderName);
 
+    // Keeps FPending in step with what enters and leaves FEventList.
+    void Tally(const TPCSCEvent* Event, int Change);
+
     // Oldest first. A deque: each dispatch takes the front, which a vector
     // would pay for by moving every entry behind it (quadratic in a burst).
     std::deque<std::unique_ptr<TPCSCEvent>> FEventList;
+    // How many events of each kind every reader has queued, so that the scan
+    // for a newer one costs the same whatever the queue's length. A scan
+    // stops at the first empty entry, which only a subclass can queue: while
+    // one is queued the scan walks the list as it stands.
+    std::unordered_map<std::u16string, std::array<std::size_t, 6>> FPending;
+    std::size_t FEmptyEntries = 0;
     TPCSCCardInsertProc FOnCardInsert;
     TPCSCCardRemoveProc FOnCardRemove;
     TPCSCCardErrorProc FOnCardError;

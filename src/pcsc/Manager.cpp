@@ -1,6 +1,6 @@
 #include "pcsc/Manager.h"
 
-#include <algorithm>
+#include <unordered_set>
 
 #include "pcsc/Tools.h"
 
@@ -87,6 +87,7 @@ TPCSC::~TPCSC() {
         // A watcher still inside a service call (a frozen service) keeps its
         // own reference to the binding: the library stays loaded under it.
     }
+    FReaderIndex.clear();
     FReaderList.clear();
     FPCSCEventList.reset();
     if (FContextEstablished) {
@@ -108,15 +109,14 @@ void TPCSC::ProcessEvent() {
 }
 
 TPCSCReader* TPCSC::GetPCSCReader(const std::u16string& ReaderName) const {
-    for (const auto& [name, reader] : FReaderList) {
-        if (name == ReaderName) return reader.get();
-    }
-    return nullptr;
+    const auto found = FReaderIndex.find(ReaderName);
+    return found == FReaderIndex.end() ? nullptr : found->second;
 }
 
 Status TPCSC::InitContext() {
     if (!FPCSCRaw->Initialize()) return SCARD_F_INTERNAL_ERROR;
-    return EstablishContext();
+    FEstablishStatus = EstablishContext();
+    return *FEstablishStatus;
 }
 
 Status TPCSC::EstablishContext() {
@@ -142,10 +142,12 @@ void TPCSC::ReaderListChanged() {
 void TPCSC::GetReaderNames(StringList& List) {
     List.clear();
     FListedReaders.clear();
+    ListingResult& result = FLastListing.emplace();
     bool retried = false;
     for (int attempt = 0; attempt < kListingAttempts;) {
         std::uint32_t length = 0;
         const Status status = FPCSCRaw->SCardListReaders(FPCSCDeviceContext, nullptr, nullptr, length);
+        result.status = status;
         if (status != SCARD_S_SUCCESS) {
             if (retried) return;
             retried = true;
@@ -160,25 +162,41 @@ void TPCSC::GetReaderNames(StringList& List) {
         }
         std::u16string buffer(std::size_t{length} + 1, u'\0');
         std::uint32_t got = length;
-        if (FPCSCRaw->SCardListReaders(FPCSCDeviceContext, nullptr, buffer.data(), got) == SCARD_S_SUCCESS) {
-            buffer.resize(std::min<std::size_t>(got, buffer.size()));
-            ReaderMultiStringToList(buffer.data(), static_cast<std::int32_t>(buffer.size()), &List);
+        result.status = FPCSCRaw->SCardListReaders(FPCSCDeviceContext, nullptr, buffer.data(), got);
+        if (result.status == SCARD_S_SUCCESS) {
+            // A length beyond the buffer cannot be what the library wrote.
+            result.malformed =
+                got > buffer.size() ||
+                !ReaderMultiStringToList(buffer.data(), static_cast<std::int32_t>(got), &List);
+            if (got <= buffer.size()) buffer.resize(got);
             FListedReaders = std::move(buffer);
             return;
         }
         ++attempt;
     }
+    // Every copy was refused: a list still growing after each new size is
+    // one that cannot be read, any other refusal the call's own failure.
+    result.malformed = result.status == SCARD_E_INSUFFICIENT_BUFFER;
 }
 
 void TPCSC::UpdateReaderList() {
     StringList names;
     GetReaderNames(names);
 
+    // Removals in reverse list order, each reader freed as its removal is
+    // posted; the list is then closed up in one pass.
+    const std::unordered_set<std::u16string> listed(names.begin(), names.end());
+    bool removed = false;
     for (std::size_t i = FReaderList.size(); i-- > 0;) {
-        if (std::find(names.begin(), names.end(), FReaderList[i].first) != names.end()) continue;
-        const std::u16string name = FReaderList[i].first;
+        auto& [name, reader] = FReaderList[i];
+        if (listed.count(name) != 0) continue;
         FOnReaderRemovedAsync(this, name);
-        FReaderList.erase(FReaderList.begin() + static_cast<std::ptrdiff_t>(i));
+        FReaderIndex.erase(name);
+        reader.reset();
+        removed = true;
+    }
+    if (removed) {
+        std::erase_if(FReaderList, [](const auto& entry) { return entry.second == nullptr; });
     }
 
     for (const std::u16string& name : names) {
@@ -187,6 +205,7 @@ void TPCSC::UpdateReaderList() {
         reader->SetOnCardStateChanged([this](TPCSCReader* r) { ReaderCardStateChanged(r); });
         TPCSCReader* added = reader.get();
         FReaderList.emplace_back(name, std::move(reader));
+        FReaderIndex.emplace(name, added);
         if (FGetReaderDetails) added->ReadReaderDetails();
         FOnReaderFoundAsync(this, name);
     }

@@ -14,7 +14,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -34,6 +36,24 @@ using TOnReaderListChangedEvent = std::function<void(TPCSC* Sender)>;
 
 // Reader name -> owned reader object, in order of discovery.
 using TReaderList = std::vector<std::pair<std::u16string, std::unique_ptr<TPCSCReader>>>;
+
+// How one listing of the readers went. The manager raises no event for it
+// (a list it cannot read counts as empty, and its readers are reported
+// removed), but its owner may want to tell "no reader" from "no list".
+struct ListingResult {
+    // The code of the last listing call made: SCARD_S_SUCCESS, the failure
+    // of the call that ended the listing, or SCARD_E_NO_READERS_AVAILABLE
+    // when the service has no reader (not a failure).
+    Status status = SCARD_S_SUCCESS;
+    // The service answered, but with a list that cannot be read: not ended
+    // by two NULs, longer than the buffer it was given, or still growing
+    // after every attempt.
+    bool malformed = false;
+
+    bool Failed() const {
+        return malformed || (status != SCARD_S_SUCCESS && status != SCARD_E_NO_READERS_AVAILABLE);
+    }
+};
 
 class TPCSC {
 public:
@@ -75,6 +95,12 @@ public:
 
     // Number of reader-list changes handled so far (listings done).
     unsigned ListingsDone() const { return FListingsDone; }
+    // The code with which the context was established at creation (the
+    // user scope's when the system scope was refused); nullopt when the
+    // smart-card library could not be loaded and no call was made.
+    std::optional<Status> EstablishStatus() const { return FEstablishStatus; }
+    // How the last listing went; nullopt before the first.
+    std::optional<ListingResult> LastListing() const { return FLastListing; }
     // Number of events queued and not yet dispatched.
     std::size_t PendingEvents() const { return FPCSCEventList ? FPCSCEventList->Count() : 0; }
 
@@ -107,6 +133,9 @@ private:
     TOnReaderEvent FOnCardError;
     bool FValid = false;
     TReaderList FReaderList;
+    // FReaderList's readers by name: finding a reader costs the same with
+    // ten thousand readers as with one.
+    std::unordered_map<std::u16string, TPCSCReader*> FReaderIndex;
     Handle FPCSCDeviceContext = ~Handle{0};
     bool FContextEstablished = false;
     std::shared_ptr<TPCSCRaw> FPCSCRaw;
@@ -126,6 +155,8 @@ private:
     std::shared_ptr<bool> FAlive;
     bool FInHandOver = false;
     unsigned FListingsDone = 0;
+    std::optional<Status> FEstablishStatus;
+    std::optional<ListingResult> FLastListing;
     // The multi-string of the last listing, as the service gave it; empty
     // when it listed nothing. Handed to the watcher after each listing.
     std::u16string FListedReaders;

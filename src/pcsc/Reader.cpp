@@ -124,9 +124,12 @@ Status TPCSCReader::TransmitBuffer(const std::uint8_t* Send, std::uint32_t SendL
         case TPcscProtocol::prT1: pci = SCARD_PCI_T1; break;
         default: return SCARD_E_INVALID_PARAMETER;
     }
+    const std::uint32_t room = ReceiveLength;
     const Status status =
         FPCSCRaw->SCardTransmit(FCardHandle, pci, Send, SendLength, nullptr, Receive, ReceiveLength);
-    if (status == SCARD_S_SUCCESS && ReceiveLength >= 2) {
+    // A length beyond the buffer is not what the library wrote: nothing of it
+    // is read (the callers then give no data).
+    if (status == SCARD_S_SUCCESS && ReceiveLength >= 2 && ReceiveLength <= room) {
         SW = static_cast<std::uint16_t>(Receive[ReceiveLength - 2] * 256 + Receive[ReceiveLength - 1]);
     }
     return status;

@@ -1,18 +1,27 @@
 // The front end run in this process over the fake smart-card library, for
 // what the lab's service cannot show: reader details that were read (vpcd
 // has no vendor attribute), names the terminal and JSON must not be broken
-// by, a serial-port value that stops its check.
+// by, names that are not UTF-8, a serial-port value that stops its check,
+// serial ports that cannot be read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "FakePcscClient.h"
 #include "MemoryRegistry.h"
 #include "MiniJson.h"
+#include "SysfsTree.h"
+#include "checks/SysfsSerialPorts.h"
 #include "cli/Cli.h"
+#include "cli/JsonReport.h"
+#include "cli/Watch.h"
 #include "pcsc/PCSCDef.h"
 
 using namespace cli;
@@ -137,12 +146,134 @@ TEST_F(CliOverFake, AnyReaderNameSurvivesJsonAndCannotActOnTheTerminal) {
     EXPECT_EQ(json.out.find('\x1b'), std::string::npos);
     const minijson::Value doc = minijson::Parse(json.out);
     EXPECT_EQ(doc["checks"][0]["readers"][0]["name"].string, name);
-    EXPECT_EQ(doc["checks"][0]["pieces"][2]["text"].string, name + "\r\n");
+    // The pane shows the name as a line shows it; the data field keeps it.
+    EXPECT_EQ(doc["checks"][0]["pieces"][2]["text"].string,
+              "Lecteur \"été\" \\ \t\xEF\xBF\xBD[31m\xEF\xBF\xBD € 😀\r\n");
     EXPECT_EQ(doc["checks"][1]["readers"][0]["name"].string, name);
 
     const Result text = RunWith({"--check", "pcsc", "--color=always"});
     EXPECT_NE(text.out.find("Lecteur \"été\" \\ \t\xEF\xBF\xBD[31m\xEF\xBF\xBD € 😀\n"), std::string::npos)
         << text.out;
+}
+
+TEST_F(CliOverFake, OutsideTextsForgeNoLineInDetailsEventsOrJson) {
+    // A name that would print another check's heading and line, a vendor
+    // that would print a --watch event, a serial number that would reverse
+    // what follows it.
+    const std::string name = "Evil\n== Lecteurs COM (GALSS) ==\nPorts série du système trouvés";
+    const std::string shownName = "Evil\uFFFD== Lecteurs COM (GALSS) ==\uFFFDPorts série du système trouvés";
+    const std::string vendor = "ACME\r\n2024-05-02 11:15:00.123  Carte insérée : X";
+    const std::string serial = "SN\u202E4321";
+    lib.AddReader(name);
+    lib.SetAttrib(name, pcsc::SCARD_ATTR_VENDOR_NAME, Bytes(vendor));
+    lib.SetAttrib(name, pcsc::SCARD_ATTR_VENDOR_IFD_SERIAL_NO, Bytes(serial));
+
+    const Result text = RunWith({"--check", "pcsc", "--details"});
+    EXPECT_EQ(text.out,
+              "== Lecteurs PC/SC ==\n"
+              "Connecté au service\n"
+              "Liste des lecteurs :\n" +
+                  shownName + "\n  Nom affiché : " + shownName +
+                  "\n"
+                  "  Fabricant : ACME\uFFFD\uFFFD2024-05-02 11:15:00.123  Carte insérée : X\n"
+                  "  Numéro de série : SN\uFFFD4321\n"
+                  "  Version du pilote : -\n"
+                  "  Version du micrologiciel : -\n");
+
+    // The pieces as the pane holds them; the data fields exact.
+    const minijson::Value doc = minijson::Parse(RunWith({"--check", "pcsc", "--details", "--json"}).out);
+    const minijson::Value& check = doc["checks"][0];
+    EXPECT_EQ(check["pieces"][2]["text"].string, shownName + "\r\n");
+    EXPECT_EQ(check["readers"][0]["name"].string, name);
+    EXPECT_EQ(check["readers"][0]["vendor"].string, vendor);
+    EXPECT_EQ(check["readers"][0]["serial"].string, serial);
+
+    // --watch: the event is one line.
+    StringOutput out;
+    EventPrinter events(out, false, false, false);
+    events.GoLive();
+    const std::u16string wide = pcsc::platform::Utf8ToUtf16(name);
+    events(ServiceEvent{std::chrono::system_clock::now(), EventKind::CardInserted, wide, {0x3B, 0x00}, std::nullopt});
+    const std::string printed = out.Text();
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
+    EXPECT_TRUE(printed.ends_with("  Carte présente : " + shownName + " (ATR 3B 00)\n")) << printed;
+}
+
+TEST_F(CliOverFake, ANameThatIsNotUtf8KeepsItsDetailsAndIsGivenInHexadecimal) {
+    // A reader.conf's or a driver's Latin-1 bytes.
+    const std::string latin1 = "Lecteur \xE9";
+    lib.AddReader(latin1);
+    // Read only if the name goes back to the service as its very bytes.
+    lib.SetAttrib(latin1, pcsc::SCARD_ATTR_VENDOR_NAME, Bytes("ACME"));
+
+    const Result text = RunWith({"--check", "pcsc,direct", "--details"});
+    EXPECT_EQ(text.status, kExitReaderFound);
+    EXPECT_EQ(text.out,
+              "== Lecteurs PC/SC ==\n"
+              "Connecté au service\n"
+              "Liste des lecteurs :\n"
+              "Lecteur \uFFFD\n"
+              "  Octets du nom : 4C 65 63 74 65 75 72 20 E9\n"
+              "  Nom affiché : Lecteur \uFFFD\n"
+              "  Fabricant : ACME\n"
+              "  Numéro de série : -\n"
+              "  Version du pilote : -\n"
+              "  Version du micrologiciel : -\n"
+              "\n"
+              "== Lecteurs PC/SC (sans ScardSvr) ==\n"
+              "Connecté à la DLL\n"
+              "Liste des lecteurs :\n"
+              "Lecteur \uFFFD\n");
+
+    const minijson::Value doc = minijson::Parse(RunWith({"--check", "pcsc,direct", "--json"}).out);
+    for (const minijson::Value& check : doc["checks"].items) {
+        SCOPED_TRACE(check["id"].string);
+        const minijson::Value& readers = check["readers"];
+        ASSERT_EQ(readers.size(), 1u);
+        EXPECT_EQ(readers[0]["name"].string, "Lecteur \uFFFD");
+        EXPECT_EQ(readers[0]["nameHex"].string, "4C65637465757220E9");
+    }
+    pcsc::Bytes atr{0x3B, 0x00};
+    EXPECT_EQ(JsonEvent({std::chrono::system_clock::time_point{}, EventKind::CardInserted, u"Lecteur \xDCE9", atr,
+                         std::nullopt, "Lecteur \xE9"}),
+              "{\"time\":\"1970-01-01T00:00:00.000Z\",\"event\":\"card-inserted\",\"reader\":\"Lecteur \uFFFD\","
+              "\"nameHex\":\"4C65637465757220E9\",\"atr\":\"3B 00\"}");
+}
+
+TEST_F(CliOverFake, SerialPortsThatCannotBeReadAreListedWithTheReasonButNotFound) {
+    const std::string loop = std::error_code(ELOOP, std::generic_category()).message();
+    cli_test::SysfsTree tree;
+    tree.UsbPort();
+    tree.ById("usb-ACME_\xE9\nX-if00", "ttyACM0");  // bytes of a USB device's strings
+    tree.LoopingPort("ttyACM1");
+    const auto sysfs = [&tree](checks::ReportPane& pane) { return checks::RunSysfsSerialCheck(pane, tree.Root()); };
+
+    const Result text = RunWith({"--check", "com"}, sysfs);
+    EXPECT_EQ(text.status, kExitReaderFound);
+    EXPECT_EQ(text.out,
+              "== Lecteurs COM (GALSS) ==\n"
+              "Ports série du système trouvés\n"
+              "Liste des ports série :\n"
+              "/dev/ttyACM0 : usb-ACME_\uFFFD\uFFFDX-if00\n"
+              "/dev/ttyACM1 : lien de périphérique illisible (" + loop + ")\n");
+    const minijson::Value ports = minijson::Parse(RunWith({"--check", "com", "--json"}, sysfs).out)["checks"][0]["ports"];
+    ASSERT_EQ(ports.size(), 2u);
+    EXPECT_EQ(ports[0].Keys(), (std::vector<std::string>{"port", "device", "deviceHex"}));
+    EXPECT_EQ(ports[0]["device"].string, "usb-ACME_\uFFFD\nX-if00");
+    EXPECT_EQ(ports[0]["deviceHex"].string, "7573622D41434D455FE90A582D69663030");
+    EXPECT_EQ(ports[1].Keys(), (std::vector<std::string>{"port", "error"}));
+    EXPECT_EQ(ports[1]["port"].string, "/dev/ttyACM1");
+    EXPECT_EQ(ports[1]["error"].string, loop);
+
+    // Alone, a port that cannot be read is no port found.
+    cli_test::SysfsTree unreadable;
+    unreadable.LoopingPort("ttyACM1");
+    const auto only = [&unreadable](checks::ReportPane& pane) {
+        return checks::RunSysfsSerialCheck(pane, unreadable.Root());
+    };
+    const Result alone = RunWith({"--check", "com", "--json"}, only);
+    EXPECT_EQ(alone.status, kExitNothingFound);
+    EXPECT_EQ(minijson::Parse(alone.out)["checks"][0]["ports"].size(), 1u);
 }
 
 TEST_F(CliOverFake, LibraryMissingIsUnreachable) {
@@ -155,9 +286,10 @@ TEST_F(CliOverFake, LibraryMissingIsUnreachable) {
               "\n"
               "== Lecteurs PC/SC (sans ScardSvr) ==\n"
               "Erreur au lancement de la commande - SCardEstablishContext\n");
-    const Result json = RunWith({"--check", "direct", "--json"});
+    const Result json = RunWith({"--check", "pcsc,direct", "--json"});
     const minijson::Value doc = minijson::Parse(json.out);
     EXPECT_EQ(doc["checks"][0]["codes"].size(), 0u) << "no call was made";
+    EXPECT_EQ(doc["checks"][1]["codes"].size(), 0u) << "no call was made";
     EXPECT_EQ(json.status, kExitUnreachable);
 }
 

@@ -82,7 +82,7 @@ TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
     ASSERT_EQ(checks.size(), 3u);
 
     const minijson::Value& s = checks[0];
-    EXPECT_EQ(s.Keys(), (std::vector<std::string>{"id", "title", "pieces", "serviceReached", "readers"}));
+    EXPECT_EQ(s.Keys(), (std::vector<std::string>{"id", "title", "pieces", "serviceReached", "readers", "codes"}));
     EXPECT_EQ(s["id"].string, "pcsc");
     EXPECT_EQ(s["title"].string, "Lecteurs PC/SC");
     EXPECT_EQ(s["pieces"][0]["text"].string, "Connecté au service\r\n");

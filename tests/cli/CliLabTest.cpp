@@ -257,6 +257,39 @@ TEST_F(CliAgainstTheLab, WatchInJsonGivesEveryEventFromTheStartUntilSigint) {
                              }));
 }
 
+TEST_F(CliAgainstTheLab, AReaderNamedInLatin1GetsItsCardEvents) {
+    // pcscd passes the reader.conf's bytes through: every call that names
+    // the reader must give them back exactly, or the service does not know it.
+    struct PlainNamesBack {
+        ~PlainNamesBack() { lab::Readers(2); }
+    } back;
+    lab::Readers(2, true);
+    const std::string name0 = "Lecteur \uFFFD 00 00";
+    const std::string name1 = "Lecteur \uFFFD 00 01";
+    Child cli(kCli, {"--watch", "--json", "--check", "pcsc"}, Env());
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"card-removed\"") == 2; }))
+        << cli.Out() << cli.Err();
+    EXPECT_EQ(lab::CardIn(1), kViccAtr);
+    ASSERT_TRUE(cli.WaitForText("\"card-inserted\"")) << cli.Out();
+    cli.Signal(SIGINT);
+    const Finished end = cli.Wait();
+    EXPECT_EQ(end.status, 0);
+
+    const std::vector<minijson::Value> lines = minijson::ParseLines(end.out);
+    EXPECT_EQ(Events(lines), (std::vector<std::string>{
+                                 "reader-found " + name0,
+                                 "reader-found " + name1,
+                                 "card-removed " + name0,
+                                 "card-removed " + name1,
+                                 "card-inserted " + name1 + " " + kViccAtr,
+                             }));
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i]["nameHex"].string.substr(0, 24), "4C65637465757220E9203030") << "the name's bytes";
+    }
+    ASSERT_GE(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["checks"][0]["readers"][1]["nameHex"].string, "4C65637465757220E9203030203031");
+}
+
 TEST_F(CliAgainstTheLab, WatchInTextShowsCardsWithTheirTimeUntilSigterm) {
     Child cli(kCli, {"--watch", "--check", "pcsc"}, Env());
     ASSERT_TRUE(cli.WaitForText("Aucune carte : " + kReader1)) << cli.Out() << cli.Err();

@@ -51,6 +51,14 @@ void Text(State& s, const std::string& exported, const std::string& text) {
     s.lastText[Family(exported)] = text;
 }
 
+void Overstate(State& s, const std::string& exported, LPDWORD length) {
+    auto it = s.overstated.find(exported);
+    if (it == s.overstated.end()) it = s.overstated.find(Family(exported));
+    if (it == s.overstated.end()) return;
+    *length = it->second.length;
+    if (it->second.times > 0 && --it->second.times == 0) s.overstated.erase(it);
+}
+
 LONG CheckContext(State& s, SCARDCONTEXT context) {
     auto it = s.contexts.find(context);
     if (it == s.contexts.end()) return SCARD_E_INVALID_HANDLE;
@@ -73,10 +81,8 @@ Card* FindCard(State& s, SCARDHANDLE card, LONG& status) {
 }
 
 Reader* FindReader(State& s, const std::string& name) {
-    for (Reader& r : s.readers) {
-        if (r.name == name) return &r;
-    }
-    return nullptr;
+    const auto found = s.readerIndex.find(name);
+    return found == s.readerIndex.end() ? nullptr : &s.readers[found->second];
 }
 
 DWORD ReportedState(State& s, const Reader& r) {
@@ -261,7 +267,9 @@ LONG Transmit(SCARDHANDLE hCard, const SCARD_IO_REQUEST* sendPci, LPCBYTE send, 
     Reader* reader = CardReader(s, hCard, status);
     if (!reader) return status;
     if (!sendPci || !recvLength) return SCARD_E_INVALID_PARAMETER;
-    return CopyOut(reader->response, recv, recvLength);
+    const LONG copied = CopyOut(reader->response, recv, recvLength);
+    if (copied == SCARD_S_SUCCESS && recv) Overstate(s, "SCardTransmit", recvLength);
+    return copied;
 }
 
 LONG Control(SCARDHANDLE hCard, DWORD code, DWORD sendLength, LPVOID recv, DWORD recvLength,
@@ -322,12 +330,14 @@ FAKE_EXPORT void fake_pcsc_reset() {
     s.serviceUp = true;
     ++s.generation;
     s.readers.clear();
+    s.readerIndex.clear();
     s.readerEvents = 0;
     s.rawList.reset();
     s.pnpMode = 0;
     s.contexts.clear();
     s.cards.clear();
     s.forced.clear();
+    s.overstated.clear();
     s.calls.clear();
     s.lastArgs.clear();
     s.lastText.clear();
@@ -348,6 +358,7 @@ FAKE_EXPORT void fake_pcsc_add_reader(const char* name) {
     Reader reader;
     reader.name = name;
     s.readers.push_back(reader);
+    s.readerIndex.emplace(reader.name, s.readers.size() - 1);  // a duplicate keeps the first
     ++s.readerEvents;
     s.changed.notify_all();
 }
@@ -358,6 +369,8 @@ FAKE_EXPORT void fake_pcsc_remove_reader(const char* name) {
     s.readers.erase(std::remove_if(s.readers.begin(), s.readers.end(),
                                    [&](const Reader& r) { return r.name == name; }),
                     s.readers.end());
+    s.readerIndex.clear();
+    for (std::size_t i = s.readers.size(); i-- > 0;) s.readerIndex[s.readers[i].name] = i;
     ++s.readerEvents;
     s.changed.notify_all();
 }
@@ -417,6 +430,13 @@ FAKE_EXPORT void fake_pcsc_force_result(const char* entry, long code, int times)
     if (times == 0) return;
     s.forced[name].push_back(
         fake::core::Forced{static_cast<LONG>(code), times, bufferOnly, sizeOnly});
+}
+
+FAKE_EXPORT void fake_pcsc_overstate_length(const char* entry, unsigned long length, int times) {
+    State& s = S();
+    Lock lock(s.mutex);
+    if (times == 0) return;
+    s.overstated[entry] = fake::core::Overstated{static_cast<DWORD>(length), times};
 }
 
 FAKE_EXPORT void fake_pcsc_set_raw_reader_list(const char* data, std::size_t len) {

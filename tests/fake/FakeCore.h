@@ -27,6 +27,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #if defined(_WIN32)
@@ -66,12 +67,21 @@ struct Forced {
     bool sizeOnly;
 };
 
+// A length a call reports in place of the one it wrote (FakePcscControl.h).
+struct Overstated {
+    DWORD length;
+    int times;  // < 0: for ever
+};
+
 struct State {
     std::mutex mutex;
     std::condition_variable changed;
     bool serviceUp = true;
     unsigned generation = 1;
     std::vector<Reader> readers;
+    // Name -> index in readers of the first reader with that name: a look-up
+    // costs the same with ten thousand readers as with one.
+    std::unordered_map<std::string, std::size_t> readerIndex;
     DWORD readerEvents = 0;
     std::optional<std::string> rawList;
     int pnpMode = 0;
@@ -79,6 +89,7 @@ struct State {
     std::map<SCARDCONTEXT, Context> contexts;
     std::map<SCARDHANDLE, Card> cards;
     std::map<std::string, std::vector<Forced>> forced;
+    std::map<std::string, Overstated> overstated;
     std::map<std::string, long> calls;
     std::map<std::string, std::map<int, unsigned long long>> lastArgs;
     std::map<std::string, std::string> lastText;
@@ -93,6 +104,9 @@ using Lock = std::unique_lock<std::mutex>;
 std::optional<LONG> Enter(State& s, const std::string& exported, bool hasBuffer = false);
 void Arg(State& s, const std::string& exported, int position, unsigned long long value);
 void Text(State& s, const std::string& exported, const std::string& text);
+// After a call that succeeded: the length it reports instead of *length when
+// a test asked for one (the exported name's first).
+void Overstate(State& s, const std::string& exported, LPDWORD length);
 
 LONG CheckContext(State& s, SCARDCONTEXT context);
 Card* FindCard(State& s, SCARDHANDLE card, LONG& status);
@@ -241,7 +255,9 @@ LONG ListReaders(const char* exported, SCARDCONTEXT context, bool groupsGiven, C
     if (auto forced = Enter(s, exported, readers != nullptr)) return *forced;
     if (const LONG status = CheckContext(s, context)) return status;
     if (!s.rawList && s.readers.empty()) return SCARD_E_NO_READERS_AVAILABLE;
-    return CopyOut(convert(ReaderList(s), s.rawList.has_value()), readers, size);
+    const LONG status = CopyOut(convert(ReaderList(s), s.rawList.has_value()), readers, size);
+    if (status == SCARD_S_SUCCESS && readers) Overstate(s, exported, size);
+    return status;
 }
 
 template <typename Char>

@@ -92,6 +92,9 @@ public:
     void ForceResult(const std::string& entry, long code, int times) {
         Get<decltype(&fake_pcsc_force_result)>("fake_pcsc_force_result")(entry.c_str(), code, times);
     }
+    void OverstateLength(const std::string& entry, unsigned long length, int times) {
+        Get<decltype(&fake_pcsc_overstate_length)>("fake_pcsc_overstate_length")(entry.c_str(), length, times);
+    }
     void SetRawReaderList(const std::string& bytes) {
         Get<decltype(&fake_pcsc_set_raw_reader_list)>("fake_pcsc_set_raw_reader_list")(
             bytes.data(), bytes.size());

@@ -45,6 +45,11 @@ void fake_pcsc_set_control_reply(const char* name, const unsigned char* data, st
 // "SCardListReaders+size" for only those that ask for the size.
 void fake_pcsc_force_result(const char* entry, long code, int times);
 
+// Makes the next `times` calls of an entry point that succeed with a buffer
+// (SCardTransmit, SCardListReaders) report `length` as the length they wrote,
+// whatever they copied: a library that claims more than the buffer holds.
+void fake_pcsc_overstate_length(const char* entry, unsigned long length, int times);
+
 // Replaces the reader list that SCardListReaders copies out with raw bytes
 // (for malformed lists): `len` bytes exactly, whatever they hold. len 0 with
 // data null goes back to the list of readers.

@@ -56,8 +56,12 @@ inline std::string CardIn(int k, const std::string& atr = "") {
 
 inline void CardOut(int k) { Run("card-out " + std::to_string(k)); }
 
-// Restarts the lab's service with n readers (a no-op when it already has n).
-inline void Readers(int n) { Run("lab-up " + std::to_string(n)); }
+// Restarts the lab's service with n readers (a no-op when it already has
+// them); latin1: the last two are named "Lecteur \xE9 00 00" and "... 00 01"
+// in Latin-1, bytes that are not UTF-8.
+inline void Readers(int n, bool latin1 = false) {
+    Run(std::string("lab-up ") + (latin1 ? "--latin1 " : "") + std::to_string(n));
+}
 
 inline void Service(const std::string& action) { Run("lab-service " + action); }
 

@@ -2,6 +2,8 @@
 // service cannot be made to do (listing failures, mute cards, vendor
 // attributes, a list that never lists), and its shutdown in every state.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "ManagerFixture.h"
 
@@ -103,6 +105,34 @@ TEST_F(ManagerOverFake, ReaderListChangesBetweenCyclesAreFollowed) {
     ASSERT_TRUE(RunUntilEvent("found Third"));
     EXPECT_EQ(recorder.Count("found Second"), 1u);
     EXPECT_EQ(recorder.Count("removed First"), 1u);
+}
+
+TEST_F(ManagerOverFake, ReadersGoneInOneListingAreRemovedInReverseOrderAndTheOthersKeepTheirPlace) {
+    for (const char* name : {"R0", "R1", "R2", "R3", "R4", "R5"}) lib.AddReader(name);
+    TPCSC& m = StartManager();
+    ASSERT_TRUE(RunUntilEvent("found R5"));
+    const auto names = [&m] {
+        std::vector<std::u16string> out;
+        for (const auto& [name, reader] : m.ReaderList()) {
+            EXPECT_EQ(m.GetPCSCReader(name), reader.get()) << testing_support::Narrow(name);
+            out.push_back(name);
+        }
+        return out;
+    };
+
+    // Three gone at once (every listing from now on gives this list).
+    lib.SetRawReaderList(std::string("R0\0R2\0R5\0\0", 10));
+    ASSERT_TRUE(RunUntilEvent("removed R1"));
+    EXPECT_EQ(recorder.Starting("removed"), (std::vector<std::string>{"removed R4", "removed R3", "removed R1"}));
+    EXPECT_EQ(names(), (std::vector<std::u16string>{u"R0", u"R2", u"R5"}));
+    for (const char16_t* gone : {u"R1", u"R3", u"R4"}) EXPECT_EQ(m.GetPCSCReader(gone), nullptr);
+
+    // One back, one new that differs only in letter case: both at the end.
+    lib.SetRawReaderList(std::string("R0\0R3\0R2\0r2\0R5\0\0", 16));
+    ASSERT_TRUE(RunUntilEvent("found r2"));
+    EXPECT_EQ(names(), (std::vector<std::u16string>{u"R0", u"R2", u"R5", u"R3", u"r2"}));
+    EXPECT_EQ(recorder.Count("found R3"), 2u);
+    EXPECT_EQ(recorder.Count("found R2"), 1u);
 }
 
 TEST_F(ManagerOverFake, ListingReestablishesTheContextOnAServiceLostAnswer) {

@@ -157,3 +157,31 @@ TEST_F(ReaderOverFake, ContextLostIsRenewedAtMostOnceASecond) {
     reader.CheckCardState();
     EXPECT_EQ(reader.CardState(), TCardState::csNoCard) << "the new context polls again";
 }
+
+TEST_F(ReaderOverFake, ALengthBeyondTheBufferIsNeverRead) {
+    // A library that answers success with more than the 66000 bytes it was
+    // given: nothing of the buffer is read (AddressSanitizer would see the
+    // status words read past its end), the data is empty, the code the
+    // library's.
+    TPCSCReader reader(u"R", raw);
+    ASSERT_EQ(reader.Connect(SCARD_SHARE_SHARED), SCARD_S_SUCCESS);
+    lib.SetResponse("R", {0x61, 0x10, 0x90, 0x00});
+    for (const unsigned long claimed : {66001ul, 70000ul, 0xFFFFFFFFul}) {
+        SCOPED_TRACE(claimed);
+        lib.OverstateLength("SCardTransmit", claimed, 2);
+        Bytes out{0xAA};
+        std::uint16_t sw = 0xFFFF;
+        EXPECT_EQ(reader.TransmitSW({0x00, 0xC0, 0x00, 0x00, 0x10}, out, sw), SCARD_S_SUCCESS);
+        EXPECT_TRUE(out.empty());
+        EXPECT_EQ(sw, 0);
+        out = {0xAA};
+        EXPECT_EQ(reader.Transmit({0x00}, out), SCARD_S_SUCCESS);
+        EXPECT_TRUE(out.empty());
+    }
+    // The next answer is believed again.
+    Bytes out;
+    std::uint16_t sw = 0;
+    EXPECT_EQ(reader.TransmitSW({0x00}, out, sw), SCARD_S_SUCCESS);
+    EXPECT_EQ(out, (Bytes{0x61, 0x10}));
+    EXPECT_EQ(sw, 0x9000);
+}

@@ -209,7 +209,7 @@ TEST_F(BadInput, NamesOf127CharactersAndReaderListsOf256And257Characters) {
     const minijson::Value direct = minijson::Parse(directJson.out)["checks"][0];
     EXPECT_EQ(direct["codes"]["list"].number, -2146435064);
     EXPECT_EQ(direct["readers"].size(), 0u);
-    EXPECT_EQ(directJson.status, kExitNothingFound) << "the direct check alone listed nothing";
+    EXPECT_EQ(directJson.status, kExitUnreachable) << "the direct check alone could not read the list";
 
     // 127 characters of two bytes each: 254 + 1 + 1 = 256 bytes.
     std::string accented;
@@ -330,7 +330,8 @@ TEST_F(BadInput, ATtyWhoseDeviceLinkCannotBeReadIsNamedInTheReport) {
                         "/dev/ttyACM0 : 1-1:1.0\n"
                         "/dev/ttyACM1 : lien de périphérique illisible (" + loop + ")\n");
     const minijson::Value com = minijson::Parse(json.out)["checks"][0];
-    EXPECT_EQ(Strings(com["ports"], "port"), std::vector<std::string>{"/dev/ttyACM0"});
+    EXPECT_EQ(Strings(com["ports"], "port"), (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyACM1"}));
+    EXPECT_EQ(com["ports"][1]["error"].string, loop);
     EXPECT_EQ(Pieces(com).back(), "/dev/ttyACM1 : lien de périphérique illisible (" + loop + ")\r\n||#FF0000");
 }
 

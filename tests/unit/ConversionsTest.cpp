@@ -116,3 +116,28 @@ TEST(TextConversions, IllFormedInputBecomesReplacementCharacters) {
     EXPECT_EQ(platform::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
     EXPECT_EQ(platform::Utf16ToUtf8(std::u16string{char16_t(0xDC00), u'x'}), "\xEF\xBF\xBDx");
 }
+
+TEST(NameCodec, BytesThatAreNotUtf8SurviveTheRoundTripAndNothingElseChanges) {
+    struct Name {
+        std::string bytes;
+        std::u16string name;
+    };
+    const Name names[] = {
+        {"Lab Reader 0 00 00", u"Lab Reader 0 00 00"},
+        {"Lecteur \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x92\xB3", u"Lecteur é € \U0001F4B3"},  // UTF-8 reads as before
+        {"Lecteur \xE9", u"Lecteur \xDCE9"},                                         // Latin-1
+        {"\xE2\x82", u"\xDCE2\xDC82"},               // a sequence cut short: each byte kept
+        {"\xE2\x82" "A", u"\xDCE2\xDC82" u"A"},      // and the next character read
+        {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},     // an encoded surrogate
+        {std::string("A\0\xE9\0\0", 5), std::u16string(u"A\0\xDCE9\0\0", 5)},  // a multi-string
+    };
+    for (const Name& n : names) {
+        SCOPED_TRACE(n.bytes);
+        EXPECT_EQ(platform::NameFromBytes(n.bytes), n.name);
+        EXPECT_EQ(platform::NameToBytes(n.name), n.bytes);
+        EXPECT_EQ(platform::HasUndecodedBytes(n.name), platform::Utf8ToUtf16(n.bytes).find(u'\uFFFD') != std::u16string::npos);
+    }
+    // Surrogates that no byte gave are not bytes.
+    EXPECT_EQ(platform::NameToBytes(std::u16string{char16_t(0xD800), u'x', char16_t(0xDC7F)}), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+    EXPECT_FALSE(platform::HasUndecodedBytes(u"\U0001F4B3"));
+}

@@ -1,8 +1,11 @@
 // The binding's wrappers on pcsc-lite. pcsc-lite has no UTF-16 entry points:
-// its texts are UTF-8, its DWORD is unsigned long, its ATR array holds 33
-// bytes and its protocol header is two unsigned longs. Each wrapper converts
-// its arguments to pcsc-lite's forms, forwards the call and converts the
-// results back; sizes given to the caller count UTF-16 characters.
+// its names are bytes (UTF-8 as a rule, but a driver or a reader.conf may
+// give any), its DWORD is unsigned long, its ATR array holds 33 bytes and its
+// protocol header is two unsigned longs. Each wrapper converts its arguments
+// to pcsc-lite's forms, forwards the call and converts the results back;
+// sizes given to the caller count UTF-16 characters. Names go through the
+// lossless name codec (Platform.h): a name read from the service and handed
+// back names the same reader, whatever its bytes.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -22,18 +25,18 @@ Status Code(platform::NativeLong result) {
     return static_cast<Status>(static_cast<std::uint32_t>(result));
 }
 
-std::string ToUtf8(const char16_t* text) {
-    return text ? platform::Utf16ToUtf8(std::u16string_view(text)) : std::string();
+std::string ToBytes(const char16_t* name) {
+    return name ? platform::NameToBytes(std::u16string_view(name)) : std::string();
 }
 
-// A UTF-16 multi-string (names each ended by NUL, then one more NUL) as a
-// UTF-8 multi-string, both final NULs kept.
-std::string MultiToUtf8(const char16_t* multi) {
+// A UTF-16 multi-string (names each ended by NUL, then one more NUL) as
+// pcsc-lite's, both final NULs kept.
+std::string MultiToBytes(const char16_t* multi) {
     std::string out;
     const char16_t* p = multi;
     while (*p) {
         const std::u16string_view name(p);
-        out += platform::Utf16ToUtf8(name);
+        out += platform::NameToBytes(name);
         out.push_back('\0');
         p += name.size() + 1;
     }
@@ -41,12 +44,12 @@ std::string MultiToUtf8(const char16_t* multi) {
     return out;
 }
 
-// Gets a UTF-8 multi-string from pcsc-lite and hands it to the caller in
-// UTF-16. A call without a buffer answers the length of the UTF-8 form, which
-// is never less than the UTF-16 one, so a buffer of that many characters
-// always holds the result of the next call. With a buffer, the caller's size
-// in characters bounds what is written; the size returned is the UTF-16 length
-// with both final NULs.
+// Gets a multi-string of names from pcsc-lite and hands it to the caller in
+// UTF-16. A call without a buffer answers the length of pcsc-lite's form,
+// which is never less than the UTF-16 one (each byte gives at most one
+// character), so a buffer of that many characters always holds the result of
+// the next call. With a buffer, the caller's size in characters bounds what
+// is written; the size returned is the UTF-16 length with both final NULs.
 template <typename Fetch>
 Status FetchMultiString(Fetch fetch, char16_t* out, std::uint32_t& size) {
     if (!out) {
@@ -55,23 +58,23 @@ Status FetchMultiString(Fetch fetch, char16_t* out, std::uint32_t& size) {
         size = static_cast<std::uint32_t>(needed);
         return status;
     }
-    // One UTF-16 character takes at most three UTF-8 bytes.
-    std::vector<char> utf8(std::max<std::size_t>(std::size_t{size} * 3, 2));
+    // One UTF-16 character takes at most three bytes of pcsc-lite's form.
+    std::vector<char> native(std::max<std::size_t>(std::size_t{size} * 3, 2));
     Status status = SCARD_S_SUCCESS;
     NativeDword got = 0;
     // The list may grow between the service's size check and its copy: retry
     // a bounded number of times with the size the service asks for.
     for (int attempt = 0; attempt < 3; ++attempt) {
-        got = static_cast<NativeDword>(utf8.size());
-        status = fetch(utf8.data(), &got);
-        if (status != SCARD_E_INSUFFICIENT_BUFFER || got <= utf8.size()) break;
-        utf8.resize(got);
+        got = static_cast<NativeDword>(native.size());
+        status = fetch(native.data(), &got);
+        if (status != SCARD_E_INSUFFICIENT_BUFFER || got <= native.size()) break;
+        native.resize(got);
     }
     if (status != SCARD_S_SUCCESS) {
         return status;
     }
-    got = std::min<NativeDword>(got, static_cast<NativeDword>(utf8.size()));
-    const std::u16string text = platform::Utf8ToUtf16(std::string_view(utf8.data(), got));
+    got = std::min<NativeDword>(got, static_cast<NativeDword>(native.size()));
+    const std::u16string text = platform::NameFromBytes(std::string_view(native.data(), got));
     if (text.size() > size) {
         size = static_cast<std::uint32_t>(text.size());
         return SCARD_E_INSUFFICIENT_BUFFER;
@@ -81,7 +84,7 @@ Status FetchMultiString(Fetch fetch, char16_t* out, std::uint32_t& size) {
     return SCARD_S_SUCCESS;
 }
 
-// The caller's reader-state records as pcsc-lite's, names in UTF-8. Small
+// The caller's reader-state records as pcsc-lite's, names as bytes. Small
 // counts (the usual one record) live on the stack.
 class NativeStates {
 public:
@@ -93,7 +96,7 @@ public:
         NativeReaderState* native = data();
         for (std::uint32_t i = 0; i < count; ++i) {
             std::string& name = count > kInline ? names_[i] : inlineNames_[i];
-            name = ToUtf8(states[i].szReader);
+            name = ToBytes(states[i].szReader);
             native[i] = NativeReaderState{};
             native[i].szReader = states[i].szReader ? name.c_str() : nullptr;
             native[i].pvUserData = states[i].pvUserData;
@@ -146,7 +149,7 @@ Status TPCSCRaw::SCardConnect(Handle hContext, const char16_t* pReader, std::uin
                               std::uint32_t PreferredProtocols, Handle& CardHandle,
                               std::uint32_t& ActiveProtocol) {
     VARDEL_REQUIRE_ENTRY(FSCardConnect);
-    const std::string reader = ToUtf8(pReader);
+    const std::string reader = ToBytes(pReader);
     NativeHandle card = static_cast<NativeHandle>(CardHandle);
     NativeDword active = ActiveProtocol;
     Status status;
@@ -223,7 +226,7 @@ Status TPCSCRaw::SCardGetAttrib(Handle hCard, std::uint32_t AttrId, std::uint8_t
 Status TPCSCRaw::SCardGetProviderId(Handle hContext, const char16_t* pCard,
                                     std::uint8_t (&GuidProviderId)[16]) {
     VARDEL_REQUIRE_ENTRY(FSCardGetProviderId);
-    const std::string card = ToUtf8(pCard);
+    const std::string card = ToBytes(pCard);
     InFlightCall in("SCardGetProviderId");
     return Code(FSCardGetProviderId(static_cast<NativeHandle>(hContext),
                                     pCard ? card.c_str() : nullptr, GuidProviderId));
@@ -249,7 +252,7 @@ Status TPCSCRaw::SCardGetStatusChange(Handle hContext, std::uint32_t Timeout,
 Status TPCSCRaw::SCardListReaders(Handle hContext, const char16_t* pGroups, char16_t* pReaders,
                                   std::uint32_t& SizeReaders) {
     VARDEL_REQUIRE_ENTRY(FSCardListReaders);
-    const std::string groups = pGroups ? MultiToUtf8(pGroups) : std::string();
+    const std::string groups = pGroups ? MultiToBytes(pGroups) : std::string();
     return FetchMultiString(
         [&](char* buffer, NativeDword* size) {
             InFlightCall in("SCardListReaders");
@@ -275,7 +278,7 @@ Status TPCSCRaw::SCardListCards(Handle hContext, const std::uint8_t* pAtr,
 Status TPCSCRaw::SCardListInterfaces(Handle hContext, const char16_t* pCard, void* pGuidInterfaces,
                                      std::uint32_t& GuidInterfacesCount) {
     VARDEL_REQUIRE_ENTRY(FSCardListInterfaces);
-    const std::string card = ToUtf8(pCard);
+    const std::string card = ToBytes(pCard);
     NativeDword count = GuidInterfacesCount;
     Status status;
     {
@@ -303,7 +306,7 @@ Status TPCSCRaw::SCardLocateCards(Handle hContext, const char16_t* pCards,
                                   PSCardReaderStateA pReaderStates,
                                   std::uint32_t ReaderStatesCount) {
     VARDEL_REQUIRE_ENTRY(FSCardLocateCards);
-    const std::string cards = pCards ? MultiToUtf8(pCards) : std::string();
+    const std::string cards = pCards ? MultiToBytes(pCards) : std::string();
     if (!pReaderStates) ReaderStatesCount = 0;
     NativeStates native(pReaderStates, ReaderStatesCount);
     Status status;

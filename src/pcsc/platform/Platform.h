@@ -228,4 +228,22 @@ std::u16string AnsiToUtf16(std::string_view text);
 std::u16string AnsiCodePageToUtf16(std::string_view text);  // MultiByteToWideChar(CP_ACP)
 #endif
 
+// ---- Names -----------------------------------------------------------------
+
+// pcsc-lite hands reader names over as bytes, exactly as a driver or a
+// reader.conf wrote them, and only those bytes name the reader in later
+// calls. Its wrappers therefore turn names into UTF-16 and back losslessly:
+// UTF-8 sequences become their characters, and every byte that is not part
+// of one becomes U+DC80 to U+DCFF (an unpaired low surrogate, which no UTF-8
+// text can give), so that NameToBytes(NameFromBytes(b)) == b for any bytes.
+// Windows gives names as UTF-16: nothing there is ever such a byte.
+inline constexpr bool kNamesAreBytes = !kHasWideEntryPoints;
+std::u16string NameFromBytes(std::string_view bytes);
+// UTF-8, but U+DC80 to U+DCFF standing alone go back to the byte they hold;
+// any other unpaired surrogate becomes U+FFFD.
+std::string NameToBytes(std::u16string_view name);
+// True when the name holds a byte that was not UTF-8 (U+DC80 to U+DCFF
+// standing alone).
+bool HasUndecodedBytes(std::u16string_view name);
+
 }  // namespace pcsc::platform

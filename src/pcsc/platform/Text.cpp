@@ -101,6 +101,91 @@ std::u16string Utf8ToUtf16(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at text[i] and its code point,
+// or 0: truncated, overlong, a surrogate or above U+10FFFF.
+std::size_t Utf8Sequence(std::string_view text, std::size_t i, char32_t& cp) {
+    const auto b0 = static_cast<unsigned char>(text[i]);
+    std::size_t length;
+    char32_t min;
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    } else if ((b0 & 0xE0) == 0xC0) {
+        length = 2, cp = b0 & 0x1F, min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        length = 3, cp = b0 & 0x0F, min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        length = 4, cp = b0 & 0x07, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (length > text.size() - i) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto b = static_cast<unsigned char>(text[i + k]);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return length;
+}
+
+constexpr char16_t kFirstByteEscape = 0xDC80;
+constexpr char16_t kLastByteEscape = 0xDCFF;
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+}  // namespace
+
+std::u16string NameFromBytes(std::string_view bytes) {
+    std::u16string name;
+    name.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        char32_t cp = 0;
+        if (const std::size_t length = Utf8Sequence(bytes, i, cp)) {
+            AppendUtf16(name, cp);
+            i += length;
+        } else {
+            // Only this byte: the next one may begin a sequence of its own.
+            name.push_back(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(bytes[i])));
+            ++i;
+        }
+    }
+    return name;
+}
+
+std::string NameToBytes(std::u16string_view name) {
+    std::string bytes;
+    bytes.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char16_t c = name[i];
+        if (IsHighSurrogate(c) && i + 1 < name.size() && IsLowSurrogate(name[i + 1])) {
+            AppendUtf8(bytes, 0x10000 + ((char32_t{c} - 0xD800) << 10) + (name[i + 1] - 0xDC00));
+            ++i;
+        } else if (c >= kFirstByteEscape && c <= kLastByteEscape) {
+            bytes.push_back(static_cast<char>(c - 0xDC00));
+        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+            AppendUtf8(bytes, kReplacement);
+        } else {
+            AppendUtf8(bytes, c);
+        }
+    }
+    return bytes;
+}
+
+bool HasUndecodedBytes(std::u16string_view name) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (IsHighSurrogate(name[i]) && i + 1 < name.size() && IsLowSurrogate(name[i + 1])) {
+            ++i;
+        } else if (name[i] >= kFirstByteEscape && name[i] <= kLastByteEscape) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::u16string AnsiToUtf16(std::string_view text) {
 #if defined(VARDEL_PCSC_WINSCARD)
     return AnsiCodePageToUtf16(text);
