@@ -314,27 +314,35 @@ std::vector<Span> App::WaitForRuns(HWND pane, const std::vector<Span>& expected,
     return runs;
 }
 
+namespace {
+
+struct DialogSearch {
+    DWORD pid;
+    HWND main;
+    HWND found;
+};
+
+// A callback of Windows' own calling convention (stdcall on x86, which a
+// lambda does not convert to).
+BOOL CALLBACK FindDialogOf(HWND window, LPARAM data) {
+    auto* s = reinterpret_cast<DialogSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t cls[64] = {};
+    GetClassNameW(window, cls, 64);
+    if (owner == s->pid && window != s->main && IsWindowVisible(window) &&
+        std::wstring(cls) == L"#32770") {
+        s->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 HWND App::FindDialog() const {
-    struct Search {
-        DWORD pid;
-        HWND main;
-        HWND found;
-    } search{process_.dwProcessId, window_, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t cls[64] = {};
-            GetClassNameW(window, cls, 64);
-            if (owner == s->pid && window != s->main && IsWindowVisible(window) &&
-                std::wstring(cls) == L"#32770") {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{process_.dwProcessId, window_, nullptr};
+    EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
