@@ -395,4 +395,84 @@ bool App::Screenshot(const std::wstring& path) const {
     return file.good();
 }
 
+// ---- Layout and keyboard -----------------------------------------------------------
+
+LRESULT App::SendWithData(HWND control, UINT message, WPARAM wParam, void* data, std::size_t size) const {
+    Remote remote(process_.hProcess, size);
+    remote.Write(data, size);
+    const LRESULT result = SendMessageW(control, message, wParam, remote.Address());
+    remote.Read(data, size);
+    return result;
+}
+
+RECT App::PlaceIn(HWND control, HWND parent) const {
+    RECT place{};
+    GetWindowRect(control, &place);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
+    return place;
+}
+
+SIZE App::IdealSize(HWND control, UINT message) const {
+    SIZE size{};
+    // LM_GETIDEALSIZE takes the widest width allowed in wParam.
+    SendWithData(control, message, 4096, &size, sizeof size);
+    return size;
+}
+
+RECT App::TabRect(int index) const {
+    RECT place{};
+    SendWithData(Control(gui_win32::kIdPageControl1), TCM_GETITEMRECT, static_cast<WPARAM>(index), &place,
+                 sizeof place);
+    return place;
+}
+
+std::pair<int, int> App::Zoom(HWND pane) const {
+    // EM_GETZOOM writes through both its parameters.
+    Remote remote(process_.hProcess, 2 * sizeof(int));
+    const int zero[2] = {0, 0};
+    remote.Write(zero, sizeof zero);
+    SendMessageW(pane, EM_GETZOOM, static_cast<WPARAM>(remote.Address()),
+                 remote.Address() + static_cast<LPARAM>(sizeof(int)));
+    int ratio[2] = {0, 0};
+    remote.Read(ratio, sizeof ratio);
+    return {ratio[0], ratio[1]};
+}
+
+void App::ChangeDpi(int dpi, const RECT& suggested) const {
+    RECT place = suggested;
+    SendWithData(window_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), &place, sizeof place);
+    std::this_thread::sleep_for(300ms);  // repaint
+}
+
+COLORREF App::Pixel(POINT client) const {
+    ClientToScreen(window_, &client);
+    HDC screen = GetDC(nullptr);
+    const COLORREF colour = GetPixel(screen, client.x, client.y);
+    ReleaseDC(nullptr, screen);
+    return colour;
+}
+
+HWND App::Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+void App::PressKey(WPARAM key) const {
+    HWND target = Focus();
+    if (!target) target = window_;
+    const UINT scan = MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
+    PostMessageW(target, WM_KEYDOWN, key, 1 | (static_cast<LPARAM>(scan) << 16));
+    PostMessageW(target, WM_KEYUP, key, 1 | (static_cast<LPARAM>(scan) << 16) | (3l << 30));
+    std::this_thread::sleep_for(150ms);
+}
+
+void App::TypeCharacter(wchar_t character) const {
+    HWND target = Focus();
+    if (!target) target = window_;
+    PostMessageW(target, WM_CHAR, character, 1);
+    std::this_thread::sleep_for(150ms);
+}
+
 }  // namespace driver
