@@ -206,7 +206,8 @@ bool RegisterSpeedButtonClass(HINSTANCE instance) {
 HWND CreateSpeedButton(HWND parent, int id, const wchar_t* caption, HBITMAP picture,
                        const RECT& place, HFONT font) {
     HWND button = CreateWindowExW(0, kSpeedButtonClass, caption, WS_CHILD | WS_VISIBLE, place.left,
-                                  place.top, place.right - place.left, place.bottom - place.top, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                  place.top, place.right - place.left, place.bottom - place.top,
+                                  parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                   reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)),
                                   picture);
     if (button) SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);

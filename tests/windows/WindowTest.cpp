@@ -107,7 +107,8 @@ public:
     }
     ~DisplayScale() {
         if (hadPrevious_) {
-            Set(previous_);
+            RegSetValueExW(key_, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&previous_),
+                           sizeof previous_);
         } else {
             RegDeleteValueW(key_, kValue);
         }
