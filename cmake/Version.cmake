@@ -3,6 +3,20 @@
 # which commit it was made from: "0.2.0+g1a2b3c4" in texts, never in the
 # four-number Windows fields (which use PROJECT_VERSION). VARDEL_VERSION_SUFFIX
 # set by hand (even empty) overrides what git says.
+#
+# VARDEL_VERSION_OVERRIDE (three numbers) builds the same source as another
+# version: the package tests make a higher version with it, to install over
+# this one.
+set(VARDEL_VERSION_OVERRIDE "" CACHE STRING "Build as this version instead of project()'s (package tests)")
+if(VARDEL_VERSION_OVERRIDE)
+  if(NOT VARDEL_VERSION_OVERRIDE MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+    message(FATAL_ERROR "VARDEL_VERSION_OVERRIDE must be three numbers, not '${VARDEL_VERSION_OVERRIDE}'")
+  endif()
+  set(PROJECT_VERSION "${VARDEL_VERSION_OVERRIDE}")
+  set(PROJECT_VERSION_MAJOR "${CMAKE_MATCH_1}")
+  set(PROJECT_VERSION_MINOR "${CMAKE_MATCH_2}")
+  set(PROJECT_VERSION_PATCH "${CMAKE_MATCH_3}")
+endif()
 if(NOT DEFINED VARDEL_VERSION_SUFFIX)
   set(_suffix "")
   find_package(Git QUIET)
@@ -25,3 +39,6 @@ if(NOT DEFINED VARDEL_VERSION_SUFFIX)
   set(VARDEL_VERSION_SUFFIX "${_suffix}")
 endif()
 set(VARDEL_VERSION_TEXT "${PROJECT_VERSION}${VARDEL_VERSION_SUFFIX}")
+# For the packaging scripts: the three numbers, then the text.
+file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/vardel-version.txt"
+     CONTENT "${PROJECT_VERSION}\n${VARDEL_VERSION_TEXT}\n")

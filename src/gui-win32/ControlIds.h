@@ -8,6 +8,7 @@ namespace gui_win32 {
 inline constexpr wchar_t kMainWindowClass[] = L"Tfiche_ppal";
 inline constexpr wchar_t kTabSheetClass[] = L"TTabSheet";
 inline constexpr wchar_t kSpeedButtonClass[] = L"TSpeedButton";
+inline constexpr wchar_t kLabelClass[] = L"TLabel";
 inline constexpr wchar_t kMainWindowTitle[] = L"Vardel - Contr\u00f4le des lecteurs";
 
 // Children of the window.

@@ -1,10 +1,12 @@
 #include "SpeedButton.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
 
 #include <string>
 
 #include "ControlIds.h"
+#include "TextExtent.h"
 
 namespace gui_win32 {
 namespace {
@@ -25,6 +27,18 @@ void Click(HWND window) {
                  MAKEWPARAM(GetDlgCtrlID(window), BN_CLICKED), reinterpret_cast<LPARAM>(window));
 }
 
+int PictureSize(HBITMAP picture) {
+    BITMAP info{};
+    return picture && GetObjectW(picture, sizeof info, &info) ? info.bmWidth : 0;
+}
+
+// Between the picture and the caption: 4 pixels beside a 24-pixel picture,
+// as much more as the picture is larger.
+int Spacing(int pictureSize) { return pictureSize / 6; }
+
+// Room for the hover frame around picture and caption.
+constexpr int kFrame = 2;
+
 void Paint(HWND window, ButtonState& state) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
@@ -39,27 +53,25 @@ void Paint(HWND window, ButtonState& state) {
         DrawEdge(dc, &client, BDR_RAISEDINNER, BF_RECT);
     }
 
-    std::wstring caption(static_cast<std::size_t>(GetWindowTextLengthW(window)), L'\0');
-    GetWindowTextW(window, caption.data(), static_cast<int>(caption.size() + 1));
+    const std::wstring caption = WindowText(window);
     HGDIOBJ oldFont = SelectObject(dc, state.font ? state.font : GetStockObject(DEFAULT_GUI_FONT));
     SIZE text{};
     GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
 
-    // Picture and caption centred together, four pixels apart.
-    constexpr int kPicture = 24;
-    constexpr int kSpacing = 4;
+    // Picture and caption centred together.
+    const int picture = PictureSize(state.picture);
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
     const int shift = down ? 1 : 0;
-    int x = (width - (kPicture + kSpacing + text.cx)) / 2 + shift;
+    int x = (width - (picture + Spacing(picture) + text.cx)) / 2 + shift;
     if (state.picture) {
         HDC memory = CreateCompatibleDC(dc);
         HGDIOBJ old = SelectObject(memory, state.picture);
-        BitBlt(dc, x, (height - kPicture) / 2 + shift, kPicture, kPicture, memory, 0, 0, SRCCOPY);
+        BitBlt(dc, x, (height - picture) / 2 + shift, picture, picture, memory, 0, 0, SRCCOPY);
         SelectObject(memory, old);
         DeleteDC(memory);
     }
-    x += kPicture + kSpacing;
+    x += picture + Spacing(picture);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     TextOutW(dc, x, (height - text.cy) / 2 + shift, caption.c_str(), static_cast<int>(caption.size()));
@@ -145,6 +157,26 @@ LRESULT CALLBACK SpeedButtonProc(HWND window, UINT message, WPARAM wParam, LPARA
     case BM_CLICK:
         Click(window);
         return 0;
+    case BM_SETIMAGE:
+        if (state && wParam == IMAGE_BITMAP) {
+            HBITMAP previous = state->picture;
+            state->picture = reinterpret_cast<HBITMAP>(lParam);
+            InvalidateRect(window, nullptr, FALSE);
+            return reinterpret_cast<LRESULT>(previous);
+        }
+        return 0;
+    case BM_GETIMAGE:
+        return state && wParam == IMAGE_BITMAP ? reinterpret_cast<LRESULT>(state->picture) : 0;
+    case BCM_GETIDEALSIZE:
+        // Picture, spacing and caption side by side, inside the hover frame.
+        if (auto* size = reinterpret_cast<SIZE*>(lParam); size && state) {
+            const SIZE text = TextExtent(state->font, WindowText(window));
+            const int picture = PictureSize(state->picture);
+            size->cx = picture + Spacing(picture) + text.cx + 2 * kFrame;
+            size->cy = (picture > text.cy ? picture : text.cy) + 2 * kFrame;
+            return TRUE;
+        }
+        return FALSE;
     case WM_GETDLGCODE:
         return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
     case WM_SETTEXT: {
@@ -171,10 +203,11 @@ bool RegisterSpeedButtonClass(HINSTANCE instance) {
     return RegisterClassExW(&wc) != 0;
 }
 
-HWND CreateSpeedButton(HWND parent, int id, const wchar_t* caption, HBITMAP picture, int x, int y,
-                       int width, int height, HFONT font) {
-    HWND button = CreateWindowExW(0, kSpeedButtonClass, caption, WS_CHILD | WS_VISIBLE, x, y, width,
-                                  height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+HWND CreateSpeedButton(HWND parent, int id, const wchar_t* caption, HBITMAP picture,
+                       const RECT& place, HFONT font) {
+    HWND button = CreateWindowExW(0, kSpeedButtonClass, caption, WS_CHILD | WS_VISIBLE, place.left,
+                                  place.top, place.right - place.left, place.bottom - place.top,
+                                  parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                   reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(parent, GWLP_HINSTANCE)),
                                   picture);
     if (button) SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);

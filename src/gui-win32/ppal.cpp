@@ -12,9 +12,14 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include "ControlIds.h"
+#include "Dpi.h"
+#include "Label.h"
+#include "Pictures.h"
 #include "SpeedButton.h"
+#include "TextExtent.h"
 #include "resource.h"
 
 // Windows Vista's name for the message that answers a link's ideal width
@@ -34,35 +39,74 @@ std::wstring WideFromUtf8(const std::string& text) {
 
 HMENU IdOf(int id) { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)); }
 
-HFONT MakeFont(int pixelHeight, int weight) {
-    return CreateFontW(-pixelHeight, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+// A Tahoma font: `height` is the character height in pixels when negative,
+// the cell height when positive (CreateFontW's convention).
+HFONT MakeFont(int height, int weight) {
+    return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
 }
 
-// The designed client size of the window and the places of its children, in
-// pixels at 96 dots per inch.
+void SetFont(HWND control, HFONT font) {
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+void Move(HWND control, const RECT& place) {
+    SetWindowPos(control, nullptr, place.left, place.top, place.right - place.left,
+                 place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The design, at 96 dots per inch: the window's client size and its
+// children's places (those of the sheets' children relative to the sheet).
 constexpr int kClientWidth = 596;
 constexpr int kClientHeight = 427;
+constexpr RECT kLblAbout1{108, 14, 108 + 361, 14 + 29};
+constexpr RECT kLblAbout2{8, 51, 8 + 580, 51 + 29};
 constexpr RECT kBevel2{8, 86, 8 + 580, 86 + 299};
 constexpr RECT kPageControl1{16, 96, 16 + 561, 96 + 281};
+constexpr RECT kSearchButton{190, 24, 190 + 172, 24 + 30};
+constexpr RECT kPane{0, 91, 0 + 553, 91 + 159};
+constexpr RECT kComboBox1{0, 0, 553, 21};
+constexpr RECT kBtnQuit{248, 391, 248 + 95, 391 + 30};
+constexpr RECT kLblLink2{451, 403, 451 + 108, 403 + 19};
+constexpr RECT kLblLink3{40, 401, 40 + 119, 401 + 19};
+// The combo box's height with its list dropped down (it is never shown).
+constexpr int kComboBoxListHeight = 200;
+// The fonts: the window's and the panes' Tahoma 8 pt, the title's 18 pt
+// (24 px) bold, the notice's 15 px characters, the links' 15 px cell.
+constexpr int kFontPoints = 8;
+constexpr int kTitlePoints = 18;
+constexpr int kNoticePixels = 15;
+constexpr int kLinkCellPixels = 15;
+constexpr int kPictureSize = 24;
 
-constexpr DWORD kPaneStyle = WS_CHILD | WS_VISIBLE | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE |
-                             ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY | ES_DISABLENOSCROLL;
+constexpr DWORD kPaneStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL |
+                             ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY |
+                             ES_DISABLENOSCROLL;
 
 constexpr UINT kShowSelectedSheet = WM_APP + 10;
+
+// A report pane is a stop of the Tab key like the other controls: Tab and
+// Shift+Tab move on instead of staying in it, Enter and Escape reach the
+// window. Arrows and Ctrl+C (copy) still work in it; it stays read-only.
+LRESULT CALLBACK PaneProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                          DWORD_PTR) {
+    switch (message) {
+    case WM_GETDLGCODE:
+        return DefSubclassProc(window, message, wParam, lParam) & ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(window, PaneProc, 1);
+        break;
+    default:
+        break;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
 
 }  // namespace
 
 Tfiche_ppal::Tfiche_ppal(HINSTANCE instance) : instance_(instance) {
-    font_ = MakeFont(11, FW_NORMAL);
-    titleFont_ = MakeFont(24, FW_BOLD);
-    noticeFont_ = MakeFont(15, FW_NORMAL);
     white_ = CreateSolidBrush(RGB(255, 255, 255));
-    searchPicture_ = static_cast<HBITMAP>(
-        LoadImageW(instance, MAKEINTRESOURCEW(IDB_SEARCH), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-    quitPicture_ = static_cast<HBITMAP>(
-        LoadImageW(instance, MAKEINTRESOURCEW(IDB_QUIT), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     icon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
     smallIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
@@ -73,8 +117,9 @@ Tfiche_ppal::Tfiche_ppal(HINSTANCE instance) : instance_(instance) {
 Tfiche_ppal::~Tfiche_ppal() {
     Close();
     for (HGDIOBJ object : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(titleFont_),
-                           static_cast<HGDIOBJ>(noticeFont_), static_cast<HGDIOBJ>(searchPicture_),
-                           static_cast<HGDIOBJ>(quitPicture_), static_cast<HGDIOBJ>(white_)}) {
+                           static_cast<HGDIOBJ>(noticeFont_), static_cast<HGDIOBJ>(linkFont_),
+                           static_cast<HGDIOBJ>(searchPicture_), static_cast<HGDIOBJ>(quitPicture_),
+                           static_cast<HGDIOBJ>(white_)}) {
         if (object) DeleteObject(object);
     }
     if (icon_) DestroyIcon(icon_);
@@ -100,7 +145,7 @@ bool Tfiche_ppal::RegisterClasses(HINSTANCE instance) {
     sheet.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     sheet.lpszClassName = kTabSheetClass;
     if (!RegisterClassExW(&sheet)) return false;
-    return RegisterSpeedButtonClass(instance);
+    return RegisterSpeedButtonClass(instance) && RegisterLabelClass(instance);
 }
 
 bool Tfiche_ppal::Create() {
@@ -109,16 +154,23 @@ bool Tfiche_ppal::Create() {
     constexpr DWORD exStyle = WS_EX_CONTROLPARENT;
     RECT frame{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
+    // Made at the design's size; WM_CREATE lays it out for its monitor's
+    // scale.
+    HWND window = CreateWindowExW(exStyle, kMainWindowClass, kMainWindowTitle, style, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                                  nullptr, nullptr, instance_, this);
+    if (!window) return false;
     // Centred on the screen.
-    const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
-    const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-    HWND window = CreateWindowExW(exStyle, kMainWindowClass, kMainWindowTitle, style, x, y, width,
-                                  height, nullptr, nullptr, instance_, this);
+    RECT placed;
+    GetWindowRect(window, &placed);
+    const int width = placed.right - placed.left;
+    const int height = placed.bottom - placed.top;
+    SetWindowPos(window, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                 (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     if (smallIcon_) SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
     if (icon_) SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
-    return window != nullptr;
+    return true;
 }
 
 void Tfiche_ppal::Show(int showCommand) {
@@ -174,15 +226,17 @@ void Tfiche_ppal::Addl3Text(std::u16string_view AText, checks::Style AStyle, che
 
 HWND Tfiche_ppal::CreatePane(HWND sheet, int id) {
     // Read-only rich text, both scroll bars, no border.
-    HWND pane = CreateWindowExW(0, MSFTEDIT_CLASS, L"", kPaneStyle, 0, 91, 553, 159, sheet, IdOf(id),
+    HWND pane = CreateWindowExW(0, MSFTEDIT_CLASS, L"", kPaneStyle, kPane.left, kPane.top,
+                                kPane.right - kPane.left, kPane.bottom - kPane.top, sheet, IdOf(id),
                                 instance_, nullptr);
     if (!pane) throw std::runtime_error("cannot create a rich-edit pane (msftedit.dll)");
+    SetWindowSubclass(pane, PaneProc, 1, 0);
     CHARFORMAT2W format{};
     format.cbSize = sizeof format;
     format.dwMask = CFM_FACE | CFM_SIZE | CFM_CHARSET | CFM_COLOR | CFM_BOLD | CFM_ITALIC |
                     CFM_UNDERLINE | CFM_STRIKEOUT;
     format.dwEffects = CFE_AUTOCOLOR;
-    format.yHeight = 8 * 20;  // 8 pt in twips
+    format.yHeight = kFontPoints * 20;  // in twips: the control scales points itself
     format.bCharSet = ANSI_CHARSET;
     lstrcpynW(format.szFaceName, L"Tahoma", LF_FACESIZE);
     SendMessageW(pane, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
@@ -191,69 +245,41 @@ HWND Tfiche_ppal::CreatePane(HWND sheet, int id) {
 }
 
 HWND Tfiche_ppal::CreateTabSheet(int id, int index) {
-    RECT display = kPageControl1;
-    // The sheets cover the page control's display area, below its tabs.
-    RECT tab;
-    GetWindowRect(PageControl1, &tab);
-    MapWindowPoints(nullptr, fiche_ppal, reinterpret_cast<POINT*>(&tab), 2);
-    display = tab;
-    TabCtrl_AdjustRect(PageControl1, FALSE, &display);
-    HWND sheet = CreateWindowExW(WS_EX_CONTROLPARENT, kTabSheetClass, L"",
-                                 WS_CHILD | WS_CLIPSIBLINGS | (index == 0 ? WS_VISIBLE : 0),
-                                 display.left, display.top, display.right - display.left,
-                                 display.bottom - display.top, fiche_ppal, IdOf(id), instance_, nullptr);
-    SetWindowPos(sheet, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    return sheet;
+    // Placed below the page control's tabs by PlaceTabSheets.
+    return CreateWindowExW(WS_EX_CONTROLPARENT, kTabSheetClass, L"",
+                           WS_CHILD | WS_CLIPSIBLINGS | (index == 0 ? WS_VISIBLE : 0), 0, 0, 0, 0,
+                           fiche_ppal, IdOf(id), instance_, nullptr);
 }
 
 void Tfiche_ppal::CreateControls() {
+    // Made at the design's places without fonts nor pictures: ApplyDpi
+    // gives them those of the window's scale. Creation order is the Tab
+    // key's order: the two links, the page control, then the shown sheet's
+    // pane.
     HWND w = fiche_ppal;
-    auto setFont = [](HWND control, HFONT font) {
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    };
+    lbl_about1 = CreateLabel(w, kIdLblAbout1, L"Contr\u00f4le des lecteurs Vitale", kLblAbout1);
+    lbl_about2 = CreateLabel(w, kIdLblAbout2,
+                             L"Cette application est compatible avec le logiciel Vardel uniquement",
+                             kLblAbout2);
 
-    lbl_about1 = CreateWindowExW(0, WC_STATICW, L"Contr\u00f4le des lecteurs Vitale",
-                                 WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, 108, 14, 361, 29, w,
-                                 IdOf(kIdLblAbout1), instance_, nullptr);
-    setFont(lbl_about1, titleFont_);
-    lbl_about2 = CreateWindowExW(
-        0, WC_STATICW, L"Cette application est compatible avec le logiciel Vardel uniquement",
-        WS_CHILD | WS_VISIBLE | SS_OWNERDRAW, 8, 51, 580, 29, w, IdOf(kIdLblAbout2),
-        instance_, nullptr);
-    setFont(lbl_about2, noticeFont_);
-
-    // Tab order: the two links, then the page control.
     const std::wstring link2 = L"<a href=\"" + WideFromUtf8(gui_win32::kSupportUrl) +
                                L"\">Support \u00e0 Distance</a>";
-    lbl_link2 = CreateWindowExW(0, WC_LINK, link2.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 451,
-                                403, 108, 19, w, IdOf(kIdLblLink2), instance_, nullptr);
-    setFont(lbl_link2, font_);
+    lbl_link2 = CreateWindowExW(0, WC_LINK, link2.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                                kLblLink2.left, kLblLink2.top, kLblLink2.right - kLblLink2.left,
+                                kLblLink2.bottom - kLblLink2.top, w, IdOf(kIdLblLink2), instance_,
+                                nullptr);
     const std::wstring link3 = L"<a href=\"" + WideFromUtf8(gui_win32::kProductUrl) +
                                L"\">Logiciel lecture Vitale</a>";
-    lbl_link3 = CreateWindowExW(0, WC_LINK, link3.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP, 40,
-                                401, 119, 19, w, IdOf(kIdLblLink3), instance_, nullptr);
-    setFont(lbl_link3, font_);
-    // Sized to their text, from their designed place, as an auto-sized link
-    // label is: a wider font (Wine's Tahoma) must not wrap the link.
-    for (HWND link : {lbl_link2, lbl_link3}) {
-        RECT place;
-        GetWindowRect(link, &place);
-        MapWindowPoints(nullptr, w, reinterpret_cast<POINT*>(&place), 2);
-        SIZE ideal{};
-        if (SendMessageW(link, LM_GETIDEALSIZE, kClientWidth, reinterpret_cast<LPARAM>(&ideal)) > 0 &&
-            ideal.cx > 0) {
-            const int width = std::min<int>(ideal.cx, kClientWidth - place.left);
-            SetWindowPos(link, nullptr, 0, 0, width, std::max<int>(ideal.cy, place.bottom - place.top),
-                         SWP_NOMOVE | SWP_NOZORDER);
-        }
-    }
+    lbl_link3 = CreateWindowExW(0, WC_LINK, link3.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                                kLblLink3.left, kLblLink3.top, kLblLink3.right - kLblLink3.left,
+                                kLblLink3.bottom - kLblLink3.top, w, IdOf(kIdLblLink3), instance_,
+                                nullptr);
 
     PageControl1 = CreateWindowExW(
         0, WC_TABCONTROLW, L"",
         WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | TCS_BUTTONS | TCS_FLATBUTTONS,
         kPageControl1.left, kPageControl1.top, kPageControl1.right - kPageControl1.left,
         kPageControl1.bottom - kPageControl1.top, w, IdOf(kIdPageControl1), instance_, nullptr);
-    setFont(PageControl1, font_);
     const std::u16string_view captions[] = {checks::kServiceTabCaption, checks::kSerialTabCaption,
                                             checks::kDirectTabCaption};
     for (int i = 0; i < 3; ++i) {
@@ -269,26 +295,170 @@ void Tfiche_ppal::CreateControls() {
     TabSheet3 = CreateTabSheet(kIdTabSheet3, 1);
     TabSheet1 = CreateTabSheet(kIdTabSheet1, 2);
 
-    btn_config = CreateSpeedButton(TabSheet2, kIdBtnConfig, L" Rechercher les lecteurs",
-                                   searchPicture_, 190, 24, 172, 30, font_);
+    btn_config = CreateSpeedButton(TabSheet2, kIdBtnConfig, L" Rechercher les lecteurs", nullptr,
+                                   kSearchButton, nullptr);
     lecteur1 = CreatePane(TabSheet2, kIdLecteur1);
     SpeedButton1 = CreateSpeedButton(TabSheet3, kIdSpeedButton1, L" Rechercher les lecteurs",
-                                     searchPicture_, 190, 24, 172, 30, font_);
+                                     nullptr, kSearchButton, nullptr);
     lecteur2 = CreatePane(TabSheet3, kIdLecteur2);
     SpeedButton2 = CreateSpeedButton(TabSheet1, kIdSpeedButton2, L" Rechercher les lecteurs",
-                                     searchPicture_, 190, 24, 172, 30, font_);
+                                     nullptr, kSearchButton, nullptr);
     lecteur3 = CreatePane(TabSheet1, kIdLecteur3);
     // Never shown: the direct check's list of reader names.
-    ComboBox1 = CreateWindowExW(0, WC_COMBOBOXW, L"ComboBox1", WS_CHILD | CBS_DROPDOWN, 0, 0, 553,
-                                200, TabSheet1, IdOf(kIdComboBox1), instance_, nullptr);
-    setFont(ComboBox1, font_);
+    ComboBox1 = CreateWindowExW(0, WC_COMBOBOXW, L"ComboBox1", WS_CHILD | CBS_DROPDOWN,
+                                kComboBox1.left, kComboBox1.top, kComboBox1.right - kComboBox1.left,
+                                kComboBoxListHeight, TabSheet1, IdOf(kIdComboBox1), instance_, nullptr);
     SetWindowTextW(ComboBox1, L"ComboBox1");
 
-    btn_quit = CreateSpeedButton(w, kIdBtnQuit, L" Quitter", quitPicture_, 248, 391, 95, 30, font_);
+    btn_quit = CreateSpeedButton(w, kIdBtnQuit, L" Quitter", nullptr, kBtnQuit, nullptr);
 
     pane1_.Attach(lecteur1);
     pane2_.Attach(lecteur2);
     pane3_.Attach(lecteur3);
+}
+
+// ---- Scale --------------------------------------------------------------------
+
+void Tfiche_ppal::ApplyDpi(int dpi, const RECT* suggested) {
+    if (dpi <= 0) dpi = kDesignDpi;
+    dpi_ = dpi;
+    SetFonts(dpi);
+    SetPictures(dpi);
+    SetClientSize(Scaled(kClientWidth, dpi), Scaled(kClientHeight, dpi), suggested);
+    PlaceControls(dpi);
+    RedrawWindow(fiche_ppal, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void Tfiche_ppal::SetFonts(int dpi) {
+    HFONT font = MakeFont(-PointsToPixels(kFontPoints, dpi), FW_NORMAL);
+    HFONT title = MakeFont(-PointsToPixels(kTitlePoints, dpi), FW_BOLD);
+    HFONT notice = MakeFont(-Scaled(kNoticePixels, dpi), FW_NORMAL);
+    HFONT link = MakeFont(Scaled(kLinkCellPixels, dpi), FW_NORMAL);
+    SetFont(lbl_about1, title);
+    SetFont(lbl_about2, notice);
+    SetFont(lbl_link2, link);
+    SetFont(lbl_link3, link);
+    for (HWND control : {PageControl1, btn_config, SpeedButton1, SpeedButton2, ComboBox1, btn_quit})
+        SetFont(control, font);
+    // The controls hold the new fonts: the old ones can go.
+    for (HFONT old : {font_, titleFont_, noticeFont_, linkFont_}) {
+        if (old) DeleteObject(old);
+    }
+    font_ = font;
+    titleFont_ = title;
+    noticeFont_ = notice;
+    linkFont_ = link;
+
+    // The panes' text is in points, which the rich-edit control turns into
+    // pixels at the system's scale: zoomed by the monitor's scale against it.
+    const int system = SystemDpi();
+    for (HWND pane : {lecteur1, lecteur2, lecteur3}) {
+        if (dpi == system) {
+            SendMessageW(pane, EM_SETZOOM, 0, 0);
+        } else {
+            SendMessageW(pane, EM_SETZOOM, static_cast<WPARAM>(dpi), static_cast<LPARAM>(system));
+        }
+    }
+}
+
+void Tfiche_ppal::SetPictures(int dpi) {
+    const int size = Scaled(kPictureSize, dpi);
+    HBITMAP search = LoadPicture(instance_, IDB_SEARCH, size);
+    HBITMAP quit = LoadPicture(instance_, IDB_QUIT, size);
+    for (HWND button : {btn_config, SpeedButton1, SpeedButton2})
+        SendMessageW(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(search));
+    SendMessageW(btn_quit, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(quit));
+    if (searchPicture_) DeleteObject(searchPicture_);
+    if (quitPicture_) DeleteObject(quitPicture_);
+    searchPicture_ = search;
+    quitPicture_ = quit;
+}
+
+void Tfiche_ppal::SetClientSize(int width, int height, const RECT* suggested) {
+    if (suggested) {
+        SetWindowPos(fiche_ppal, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    // The frame's thickness as the window has it now, not as computed: it
+    // follows the scale Windows draws the title bar at, which may lag (and
+    // under Wine never follows) the monitor's.
+    for (int pass = 0; pass < 2; ++pass) {
+        RECT window;
+        RECT client;
+        GetWindowRect(fiche_ppal, &window);
+        GetClientRect(fiche_ppal, &client);
+        if (client.right == width && client.bottom == height) break;
+        SetWindowPos(fiche_ppal, nullptr, 0, 0, width + (window.right - window.left) - client.right,
+                     height + (window.bottom - window.top) - client.bottom,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+void Tfiche_ppal::PlaceControls(int dpi) {
+    // A label whose text runs wider than its place (a font wider than the
+    // one it was designed with: Wine's Tahoma) grows on both sides, centred
+    // where it was, rather than cut its text.
+    const int clientWidth = Scaled(kClientWidth, dpi);
+    for (const auto& [label, design, font] : {std::tuple{lbl_about1, kLblAbout1, titleFont_},
+                                              std::tuple{lbl_about2, kLblAbout2, noticeFont_}}) {
+        RECT place = Scaled(design, dpi);
+        const int grow = TextExtent(font, WindowText(label)).cx - (place.right - place.left);
+        if (grow > 0) {
+            place.left = std::max<LONG>(0, place.left - grow / 2);
+            place.right = std::min<LONG>(clientWidth, place.right + grow - grow / 2);
+        }
+        Move(label, place);
+    }
+    Move(btn_quit, Scaled(kBtnQuit, dpi));
+    Move(PageControl1, Scaled(kPageControl1, dpi));
+    PlaceTabSheets();
+    for (HWND button : {btn_config, SpeedButton1, SpeedButton2}) Move(button, Scaled(kSearchButton, dpi));
+    for (HWND pane : {lecteur1, lecteur2, lecteur3}) Move(pane, Scaled(kPane, dpi));
+    RECT combo = Scaled(kComboBox1, dpi);
+    combo.bottom = combo.top + Scaled(kComboBoxListHeight, dpi);
+    Move(ComboBox1, combo);
+    PlaceLinks(dpi);
+}
+
+void Tfiche_ppal::PlaceLinks(int dpi) {
+    // Each link as wide as its text from its designed place, as an
+    // auto-sized link label is: no underline runs past the text, and a wider
+    // font (Wine's Tahoma) does not wrap it.
+    const struct {
+        HWND link;
+        RECT design;
+        const wchar_t* text;
+    } links[] = {{lbl_link2, kLblLink2, L"Support \u00e0 Distance"},
+                 {lbl_link3, kLblLink3, L"Logiciel lecture Vitale"}};
+    const int clientWidth = Scaled(kClientWidth, dpi);
+    for (const auto& l : links) {
+        RECT place = Scaled(l.design, dpi);
+        SIZE needed = TextExtent(linkFont_, l.text);
+        SIZE ideal{};
+        if (SendMessageW(l.link, LM_GETIDEALSIZE, clientWidth, reinterpret_cast<LPARAM>(&ideal)) > 0) {
+            needed.cx = std::max(needed.cx, ideal.cx);
+            needed.cy = std::max(needed.cy, ideal.cy);
+        }
+        place.right = std::min<LONG>(place.left + needed.cx, clientWidth);
+        place.bottom = std::max<LONG>(place.bottom, place.top + needed.cy);
+        Move(l.link, place);
+    }
+}
+
+void Tfiche_ppal::PlaceTabSheets() {
+    // The sheets take the page control's display area, below its tabs; the
+    // page control keeps only its row of tabs (flat buttons draw no frame
+    // around the display area), so that nothing overlaps: the pane of the
+    // shown sheet comes after the page control in the Tab key's order.
+    RECT control;
+    GetWindowRect(PageControl1, &control);
+    MapWindowPoints(nullptr, fiche_ppal, reinterpret_cast<POINT*>(&control), 2);
+    RECT display = control;
+    TabCtrl_AdjustRect(PageControl1, FALSE, &display);
+    for (HWND sheet : {TabSheet2, TabSheet3, TabSheet1}) Move(sheet, display);
+    SetWindowPos(PageControl1, nullptr, 0, 0, control.right - control.left, display.top - control.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Tfiche_ppal::ShowSelectedSheet() {
@@ -297,31 +467,20 @@ void Tfiche_ppal::ShowSelectedSheet() {
     for (int i = 0; i < 3; ++i) {
         if (i != selected) ShowWindow(sheets[i], SW_HIDE);
     }
-    if (selected >= 0 && selected < 3) {
-        SetWindowPos(sheets[selected], HWND_TOP, 0, 0, 0, 0,
-                     SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
-    }
-}
-
-void Tfiche_ppal::DrawLabel(const DRAWITEMSTRUCT& item) {
-    // One line, centred, in black on white, cut at the label's edges rather
-    // than wrapped when a font runs wider than the one it was designed with.
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(item.hwndItem)), L'\0');
-    GetWindowTextW(item.hwndItem, text.data(), static_cast<int>(text.size() + 1));
-    RECT box = item.rcItem;
-    FillRect(item.hDC, &box, white_);
-    HGDIOBJ old = SelectObject(item.hDC, item.hwndItem == lbl_about1 ? titleFont_ : noticeFont_);
-    SetBkMode(item.hDC, TRANSPARENT);
-    SetTextColor(item.hDC, RGB(0, 0, 0));
-    DrawTextW(item.hDC, text.c_str(), static_cast<int>(text.size()), &box,
-              DT_CENTER | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
-    SelectObject(item.hDC, old);
+    if (selected >= 0 && selected < 3) ShowWindow(sheets[selected], SW_SHOW);
 }
 
 void Tfiche_ppal::PaintBevel(HDC dc) {
-    // A lowered box around the page control.
-    RECT bevel = kBevel2;
-    DrawEdge(dc, &bevel, BDR_SUNKENOUTER, BF_RECT);
+    // A frame around the page control whose four edges show on the white
+    // window (a lowered bevel's light edges would be white on white).
+    const RECT bevel = Scaled(kBevel2, dpi_);
+    const int width = std::max(1, Scaled(1, dpi_));
+    HBRUSH shadow = GetSysColorBrush(COLOR_BTNSHADOW);
+    const RECT edges[] = {{bevel.left, bevel.top, bevel.right, bevel.top + width},
+                          {bevel.left, bevel.bottom - width, bevel.right, bevel.bottom},
+                          {bevel.left, bevel.top, bevel.left + width, bevel.bottom},
+                          {bevel.right - width, bevel.top, bevel.right, bevel.bottom}};
+    for (const RECT& edge : edges) FillRect(dc, &edge, shadow);
 }
 
 // ---- Messages -------------------------------------------------------------------
@@ -343,34 +502,29 @@ LRESULT Tfiche_ppal::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         bool created = false;
         Guarded([&] {
             CreateControls();
+            ApplyDpi(WindowDpi(fiche_ppal), nullptr);
             FormCreate();
             created = true;
         });
         return created ? 0 : -1;
     }
+    case WM_DPICHANGED:
+        // Moved to a monitor of another scale (or its scale changed).
+        ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
         return 0;
     case WM_NOTIFY:
         OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
         return 0;
-    case WM_DRAWITEM:
-        if (wParam == kIdLblAbout1 || wParam == kIdLblAbout2) {
-            DrawLabel(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
-            return TRUE;
-        }
-        break;
     case kShowSelectedSheet:
         ShowSelectedSheet();
         return 0;
     case WM_CTLCOLORSTATIC:
-        // The labels on the white background, in the window-text colour.
+        // The links on the white background, in the window-text colour.
         SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
-        SetTextColor(reinterpret_cast<HDC>(wParam),
-                     reinterpret_cast<HWND>(lParam) == lbl_about1 ||
-                             reinterpret_cast<HWND>(lParam) == lbl_about2
-                         ? RGB(0, 0, 0)
-                         : GetSysColor(COLOR_WINDOWTEXT));
+        SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
         return reinterpret_cast<LRESULT>(white_);
     case WM_PAINT: {
         PAINTSTRUCT ps;

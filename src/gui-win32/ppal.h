@@ -56,11 +56,22 @@ private:
     void Guarded(Handler&& handler);
 
     void CreateControls();
+    // Lays the window out for a display of `dpi` dots per inch: window
+    // size, every control's place, fonts, pictures and the panes' text, all
+    // scaled from the 96-dpi design. WM_DPICHANGED (the window moved to a
+    // monitor of another scale) calls it with the place Windows suggests,
+    // WM_CREATE with none (the size changes, the top left corner stays).
+    void ApplyDpi(int dpi, const RECT* suggested);
     HWND CreateTabSheet(int id, int index);
     HWND CreatePane(HWND sheet, int id);
+    void SetFonts(int dpi);
+    void SetPictures(int dpi);
+    void SetClientSize(int width, int height, const RECT* suggested);
+    void PlaceControls(int dpi);
+    void PlaceLinks(int dpi);
+    void PlaceTabSheets();
     void ShowSelectedSheet();
     void PaintBevel(HDC dc);
-    void DrawLabel(const DRAWITEMSTRUCT& item);
     void OnCommand(int id, int code);
     void OnNotify(const NMHDR& header);
 
@@ -74,9 +85,12 @@ private:
     void lbl_link3Click();
 
     HINSTANCE instance_;
+    int dpi_ = 96;
+    // At the window's scale (ApplyDpi).
     HFONT font_ = nullptr;        // Tahoma 8 pt
-    HFONT titleFont_ = nullptr;   // Tahoma 18 pt bold
+    HFONT titleFont_ = nullptr;   // Tahoma 18 pt (24 px) bold
     HFONT noticeFont_ = nullptr;  // Tahoma 15 px
+    HFONT linkFont_ = nullptr;    // Tahoma, 15 px cell
     HBITMAP searchPicture_ = nullptr;
     HBITMAP quitPicture_ = nullptr;
     HBRUSH white_ = nullptr;

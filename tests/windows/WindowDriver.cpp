@@ -314,27 +314,35 @@ std::vector<Span> App::WaitForRuns(HWND pane, const std::vector<Span>& expected,
     return runs;
 }
 
+namespace {
+
+struct DialogSearch {
+    DWORD pid;
+    HWND main;
+    HWND found;
+};
+
+// A callback of Windows' own calling convention (stdcall on x86, which a
+// lambda does not convert to).
+BOOL CALLBACK FindDialogOf(HWND window, LPARAM data) {
+    auto* s = reinterpret_cast<DialogSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t cls[64] = {};
+    GetClassNameW(window, cls, 64);
+    if (owner == s->pid && window != s->main && IsWindowVisible(window) &&
+        std::wstring(cls) == L"#32770") {
+        s->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 HWND App::FindDialog() const {
-    struct Search {
-        DWORD pid;
-        HWND main;
-        HWND found;
-    } search{process_.dwProcessId, window_, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            wchar_t cls[64] = {};
-            GetClassNameW(window, cls, 64);
-            if (owner == s->pid && window != s->main && IsWindowVisible(window) &&
-                std::wstring(cls) == L"#32770") {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{process_.dwProcessId, window_, nullptr};
+    EnumWindows(FindDialogOf, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -385,6 +393,86 @@ bool App::Screenshot(const std::wstring& path) const {
     std::ofstream file(std::filesystem::path(WindowsPath(path)), std::ios::binary);
     file.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
     return file.good();
+}
+
+// ---- Layout and keyboard -----------------------------------------------------------
+
+LRESULT App::SendWithData(HWND control, UINT message, WPARAM wParam, void* data, std::size_t size) const {
+    Remote remote(process_.hProcess, size);
+    remote.Write(data, size);
+    const LRESULT result = SendMessageW(control, message, wParam, remote.Address());
+    remote.Read(data, size);
+    return result;
+}
+
+RECT App::PlaceIn(HWND control, HWND parent) const {
+    RECT place{};
+    GetWindowRect(control, &place);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&place), 2);
+    return place;
+}
+
+SIZE App::IdealSize(HWND control, UINT message) const {
+    SIZE size{};
+    // LM_GETIDEALSIZE takes the widest width allowed in wParam.
+    SendWithData(control, message, 4096, &size, sizeof size);
+    return size;
+}
+
+RECT App::TabRect(int index) const {
+    RECT place{};
+    SendWithData(Control(gui_win32::kIdPageControl1), TCM_GETITEMRECT, static_cast<WPARAM>(index), &place,
+                 sizeof place);
+    return place;
+}
+
+std::pair<int, int> App::Zoom(HWND pane) const {
+    // EM_GETZOOM writes through both its parameters.
+    Remote remote(process_.hProcess, 2 * sizeof(int));
+    const int zero[2] = {0, 0};
+    remote.Write(zero, sizeof zero);
+    SendMessageW(pane, EM_GETZOOM, static_cast<WPARAM>(remote.Address()),
+                 remote.Address() + static_cast<LPARAM>(sizeof(int)));
+    int ratio[2] = {0, 0};
+    remote.Read(ratio, sizeof ratio);
+    return {ratio[0], ratio[1]};
+}
+
+void App::ChangeDpi(int dpi, const RECT& suggested) const {
+    RECT place = suggested;
+    SendWithData(window_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), &place, sizeof place);
+    std::this_thread::sleep_for(300ms);  // repaint
+}
+
+COLORREF App::Pixel(POINT client) const {
+    ClientToScreen(window_, &client);
+    HDC screen = GetDC(nullptr);
+    const COLORREF colour = GetPixel(screen, client.x, client.y);
+    ReleaseDC(nullptr, screen);
+    return colour;
+}
+
+HWND App::Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window_, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+void App::PressKey(WPARAM key) const {
+    HWND target = Focus();
+    if (!target) target = window_;
+    const UINT scan = MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
+    PostMessageW(target, WM_KEYDOWN, key, 1 | (static_cast<LPARAM>(scan) << 16));
+    PostMessageW(target, WM_KEYUP, key, 1 | (static_cast<LPARAM>(scan) << 16) | (3l << 30));
+    std::this_thread::sleep_for(150ms);
+}
+
+void App::TypeCharacter(wchar_t character) const {
+    HWND target = Focus();
+    if (!target) target = window_;
+    PostMessageW(target, WM_CHAR, character, 1);
+    std::this_thread::sleep_for(150ms);
 }
 
 }  // namespace driver

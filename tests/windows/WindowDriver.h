@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace driver {
@@ -93,7 +94,34 @@ public:
     // The window as the screen shows it, written to `path` as a PNG file.
     bool Screenshot(const std::wstring& path) const;
 
+    // A control's place in `parent`'s client area.
+    RECT PlaceIn(HWND control, HWND parent) const;
+    // The size a control says it needs for its text (and picture): `message`
+    // is BCM_GETIDEALSIZE (the window's labels and flat buttons) or
+    // LM_GETIDEALSIZE (links).
+    SIZE IdealSize(HWND control, UINT message) const;
+    // Tab `index` of the page control, in its client area.
+    RECT TabRect(int index) const;
+    // A rich-edit pane's zoom (EM_GETZOOM): numerator, denominator (0, 0
+    // when none).
+    std::pair<int, int> Zoom(HWND pane) const;
+    // Sends WM_DPICHANGED as Windows does when the window moves to a
+    // monitor of scale `dpi`, with the place Windows suggests.
+    void ChangeDpi(int dpi, const RECT& suggested) const;
+    // The colour the screen shows at a point of the window's client area.
+    COLORREF Pixel(POINT client) const;
+    // The control that has the keyboard focus in the program, or null.
+    HWND Focus() const;
+    // Sends a key press (down and up) to the control that has the focus (to
+    // the window when none has): what the keyboard does.
+    void PressKey(WPARAM key) const;
+    void TypeCharacter(wchar_t character) const;
+
 private:
+    // Sends `message` with lParam pointing to a copy of `data` in the
+    // window's process, and reads the copy back into `data`.
+    LRESULT SendWithData(HWND control, UINT message, WPARAM wParam, void* data, std::size_t size) const;
+
     // Memory in the window's process, for messages that carry a pointer.
     class Remote {
     public:

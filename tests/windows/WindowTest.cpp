@@ -1,6 +1,7 @@
 // vardel-lecteurs.exe under Wine, driven from another process: its layout at
-// start, the three checks' reports with their formats, an error escaping a
-// handler, the way out, and a picture of each tab.
+// start and at every display scale, the Tab key's way through it, the three
+// checks' reports with their formats, an error escaping a handler, the way
+// out, and a picture of each tab and of each scale.
 //
 // VARDEL_APP names the program. VARDEL_SERVICE says what smart-card library
 // it meets: "stub" (Debian 12's Wine 8, whose winscard.dll cannot establish a
@@ -15,9 +16,18 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "ControlIds.h"
+
+// Windows Vista's name for the link's ideal size (LM_GETIDEALHEIGHT in older
+// headers).
+#ifndef LM_GETIDEALSIZE
+#define LM_GETIDEALSIZE (WM_USER + 0x301)
+#endif
 
 using namespace driver;
 using namespace gui_win32;
@@ -77,7 +87,251 @@ std::wstring PaneText(const std::vector<Span>& runs) {
 #define EXPECT_RUNS(actual, expected) \
     EXPECT_EQ(actual, expected) << "pane:\n" << Describe(actual) << "expected:\n" << Describe(expected)
 
+// ---- Display scales ---------------------------------------------------------------
+
+// The display's scale for the programs started from now on, as Windows keeps
+// it (Wine reads it when a program starts); the previous one comes back at
+// the end of the scope.
+class DisplayScale {
+public:
+    explicit DisplayScale(DWORD dpi) {
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr) != ERROR_SUCCESS)
+            throw std::runtime_error("cannot open HKCU\\Control Panel\\Desktop");
+        DWORD size = sizeof previous_;
+        DWORD type = 0;
+        hadPrevious_ = RegQueryValueExW(key_, kValue, nullptr, &type, reinterpret_cast<BYTE*>(&previous_),
+                                        &size) == ERROR_SUCCESS &&
+                       type == REG_DWORD;
+        Set(dpi);
+    }
+    ~DisplayScale() {
+        if (hadPrevious_) {
+            RegSetValueExW(key_, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&previous_),
+                           sizeof previous_);
+        } else {
+            RegDeleteValueW(key_, kValue);
+        }
+        RegCloseKey(key_);
+    }
+    DisplayScale(const DisplayScale&) = delete;
+    DisplayScale& operator=(const DisplayScale&) = delete;
+
+private:
+    static constexpr wchar_t kValue[] = L"LogPixels";
+    void Set(DWORD dpi) {
+        if (RegSetValueExW(key_, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi) !=
+            ERROR_SUCCESS)
+            throw std::runtime_error("cannot set LogPixels");
+    }
+    HKEY key_ = nullptr;
+    DWORD previous_ = 96;
+    bool hadPrevious_ = false;
+};
+
+int Scaled(int length, int dpi) { return MulDiv(length, dpi, 96); }
+
+std::string Show(const RECT& r) {
+    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right) +
+           ", " + std::to_string(r.bottom) + ")";
+}
+
+// Every edge within 2 pixels of the design's, scaled.
+void ExpectPlacedAt(const RECT& actual, const RECT& design, int dpi, const std::string& what) {
+    const RECT expected{Scaled(design.left, dpi), Scaled(design.top, dpi), Scaled(design.right, dpi),
+                        Scaled(design.bottom, dpi)};
+    const bool placed = std::abs(actual.left - expected.left) <= 2 && std::abs(actual.top - expected.top) <= 2 &&
+                      std::abs(actual.right - expected.right) <= 2 &&
+                      std::abs(actual.bottom - expected.bottom) <= 2;
+    EXPECT_TRUE(placed) << what << " at " << dpi << " dpi is " << Show(actual) << ", not " << Show(expected);
+}
+
+// Its text (and picture) fits in the control.
+void ExpectRoomFor(const SIZE& needed, const RECT& place, const std::string& what) {
+    EXPECT_GT(needed.cx, 0) << what << ": no size reported";
+    EXPECT_LE(needed.cx, place.right - place.left) << what << " is cut: " << needed.cx << " pixels wide needed";
+    EXPECT_LE(needed.cy, place.bottom - place.top) << what << " is cut: " << needed.cy << " pixels high needed";
+}
+
+// The window laid out for `dpi`: size, places, room for every text, and
+// the frame around the page control whole.
+void ExpectLayoutAt(const App& app, int dpi) {
+    SCOPED_TRACE(std::to_string(dpi) + " dpi");
+    HWND w = app.Window();
+    RECT client;
+    GetClientRect(w, &client);
+    EXPECT_LE(std::abs(client.right - Scaled(596, dpi)), 2) << "client width " << client.right;
+    EXPECT_LE(std::abs(client.bottom - Scaled(427, dpi)), 2) << "client height " << client.bottom;
+
+    // The labels: centred where designed, wider when their text needs it.
+    const struct {
+        int id;
+        RECT design;
+        const char* name;
+    } labels[] = {{kIdLblAbout1, {108, 14, 108 + 361, 14 + 29}, "lbl_about1"},
+                  {kIdLblAbout2, {8, 51, 8 + 580, 51 + 29}, "lbl_about2"}};
+    for (const auto& l : labels) {
+        HWND label = app.Control(l.id);
+        const RECT place = app.PlaceIn(label, w);
+        const int centre = Scaled(l.design.left + l.design.right, dpi);  // twice the centre
+        EXPECT_LE(std::abs(place.left + place.right - centre), 3) << l.name << " " << Show(place);
+        EXPECT_LE(std::abs(place.top - Scaled(l.design.top, dpi)), 2) << l.name << " " << Show(place);
+        EXPECT_LE(std::abs(place.bottom - Scaled(l.design.bottom, dpi)), 2) << l.name << " " << Show(place);
+        EXPECT_GE(place.right - place.left, Scaled(l.design.right - l.design.left, dpi) - 2) << l.name;
+        ExpectRoomFor(app.IdealSize(label, BCM_GETIDEALSIZE), place, l.name);
+    }
+    HWND quit = app.Control(kIdBtnQuit);
+    const RECT quitPlace = app.PlaceIn(quit, w);
+    ExpectPlacedAt(quitPlace, {248, 391, 248 + 95, 391 + 30}, dpi, "btn_quit");
+    ExpectRoomFor(app.IdealSize(quit, BCM_GETIDEALSIZE), quitPlace, "btn_quit");
+
+    // The links: at their places, as wide as their text, inside the window.
+    const struct {
+        int id;
+        POINT design;
+        const char* name;
+    } links[] = {{kIdLblLink2, {451, 403}, "lbl_link2"}, {kIdLblLink3, {40, 401}, "lbl_link3"}};
+    for (const auto& l : links) {
+        HWND link = app.Control(l.id);
+        const RECT place = app.PlaceIn(link, w);
+        EXPECT_LE(std::abs(place.left - Scaled(l.design.x, dpi)), 2) << l.name << " " << Show(place);
+        EXPECT_LE(std::abs(place.top - Scaled(l.design.y, dpi)), 2) << l.name << " " << Show(place);
+        EXPECT_LE(place.right, client.right) << l.name;
+        const SIZE needed = app.IdealSize(link, LM_GETIDEALSIZE);
+        ExpectRoomFor(needed, place, l.name);
+        EXPECT_LE(place.right - place.left, needed.cx + 2) << l.name << " runs past its text";
+    }
+
+    // The page control: its tabs on one row, each inside it; below them the
+    // shown sheet, inside the page control's designed area.
+    HWND tabs = app.Control(kIdPageControl1);
+    const RECT tabsPlace = app.PlaceIn(tabs, w);
+    EXPECT_LE(std::abs(tabsPlace.left - Scaled(16, dpi)), 2) << Show(tabsPlace);
+    EXPECT_LE(std::abs(tabsPlace.top - Scaled(96, dpi)), 2) << Show(tabsPlace);
+    EXPECT_LE(std::abs(tabsPlace.right - Scaled(577, dpi)), 2) << Show(tabsPlace);
+    EXPECT_EQ(SendMessageW(tabs, TCM_GETROWCOUNT, 0, 0), 1);
+    for (int i = 0; i < 3; ++i) {
+        const RECT tab = app.TabRect(i);
+        EXPECT_LE(tab.right, tabsPlace.right - tabsPlace.left) << "tab " << i << " is cut: " << Show(tab);
+    }
+    const RECT area{Scaled(16, dpi), Scaled(96, dpi), Scaled(577, dpi), Scaled(377, dpi)};
+    const struct {
+        int sheet, button, pane;
+        const char* name;
+    } sheets[] = {{kIdTabSheet2, kIdBtnConfig, kIdLecteur1, "btn_config"},
+                  {kIdTabSheet3, kIdSpeedButton1, kIdLecteur2, "SpeedButton1"},
+                  {kIdTabSheet1, kIdSpeedButton2, kIdLecteur3, "SpeedButton2"}};
+    for (const auto& s : sheets) {
+        HWND sheet = app.Sheet(s.sheet);
+        const RECT sheetPlace = app.PlaceIn(sheet, w);
+        EXPECT_TRUE(sheetPlace.left >= area.left && sheetPlace.top >= tabsPlace.bottom &&
+                    sheetPlace.right <= area.right && sheetPlace.bottom <= area.bottom + 2)
+            << "sheet of " << s.name << " " << Show(sheetPlace) << " outside " << Show(area);
+        HWND button = app.Control(s.sheet, s.button);
+        const RECT buttonPlace = app.PlaceIn(button, sheet);
+        ExpectPlacedAt(buttonPlace, {190, 24, 190 + 172, 24 + 30}, dpi, s.name);
+        ExpectRoomFor(app.IdealSize(button, BCM_GETIDEALSIZE), buttonPlace, s.name);
+        ExpectPlacedAt(app.PlaceIn(app.Control(s.sheet, s.pane), sheet), {0, 91, 553, 91 + 159}, dpi,
+                       std::string("pane of ") + s.name);
+    }
+
+    // The frame around the page control: its four edges show on the white.
+    const RECT bevel{Scaled(8, dpi), Scaled(86, dpi), Scaled(588, dpi), Scaled(385, dpi)};
+    const int midX = (bevel.left + bevel.right) / 2;
+    const int midY = (bevel.top + bevel.bottom) / 2;
+    const struct {
+        POINT point;
+        const char* edge;
+    } edges[] = {{{midX, bevel.top}, "top"},
+                 {{midX, bevel.bottom - 1}, "bottom"},
+                 {{bevel.left, midY}, "left"},
+                 {{bevel.right - 1, midY}, "right"}};
+    for (const auto& e : edges) {
+        EXPECT_NE(app.Pixel(e.point), RGB(255, 255, 255)) << "the frame's " << e.edge << " edge does not show";
+    }
+}
+
 }  // namespace
+
+class WindowAtScale : public ::testing::TestWithParam<int> {};
+
+// Started on a display of that scale (Wine 8 treats every program as aware
+// of its monitor's scale: one that does not scale itself comes out cut).
+TEST_P(WindowAtScale, IsLaidOutForTheDisplayAndCutsNoText) {
+    const int dpi = GetParam();
+    DisplayScale scale(static_cast<DWORD>(dpi));
+    App app;
+    ExpectLayoutAt(app, dpi);
+    // The panes' text is in points, which the control scales itself.
+    EXPECT_EQ(app.Zoom(app.Control(kIdTabSheet2, kIdLecteur1)), std::make_pair(0, 0));
+    if (!Screenshots().empty()) {
+        EXPECT_TRUE(app.Screenshot(Screenshots() + L"/scale-" + std::to_wstring(dpi) + L"dpi.png"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dpi, WindowAtScale, ::testing::Values(96, 120, 144, 192));
+
+// Moved to a monitor of another scale: Windows sends WM_DPICHANGED with the
+// new scale and a place for the window (Wine sends none: the test does).
+TEST(Window, MovedToAMonitorOfAnotherScaleItLaysItselfOutAgain) {
+    App app;
+    HWND pane = app.Control(kIdTabSheet2, kIdLecteur1);
+    for (int dpi : {144, 192, 120, 96}) {
+        SCOPED_TRACE(std::to_string(dpi) + " dpi");
+        const RECT suggested{20, 20, 20 + Scaled(610, dpi), 20 + Scaled(460, dpi)};
+        app.ChangeDpi(dpi, suggested);
+        RECT frame;
+        GetWindowRect(app.Window(), &frame);
+        EXPECT_EQ(frame.left, 20);
+        EXPECT_EQ(frame.top, 20);
+        ExpectLayoutAt(app, dpi);
+        // The panes' text: zoomed by the new scale against the system's (96).
+        const auto [numerator, denominator] = app.Zoom(pane);
+        if (dpi == 96) {
+            EXPECT_EQ(numerator, 0);
+        } else {
+            EXPECT_EQ(numerator * 96, dpi * denominator) << numerator << "/" << denominator;
+        }
+        if (!Screenshots().empty()) {
+            EXPECT_TRUE(app.Screenshot(Screenshots() + L"/moved-to-" + std::to_wstring(dpi) + L"dpi.png"));
+        }
+    }
+}
+
+// A technician reaches the report with the keyboard to scroll or copy it:
+// Tab goes through the links, the page control and the shown tab's pane,
+// which stays read-only.
+TEST(Window, TabGoesThroughTheLinksThePageControlAndTheShownPane) {
+    App app;
+    const struct {
+        int tab;
+        int pane;
+    } cases[] = {{0, kIdLecteur1}, {1, kIdLecteur2}, {2, kIdLecteur3}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("tab " + std::to_string(c.tab));
+        app.SelectTab(c.tab);
+        // From wherever the focus is, around once and on to the first link.
+        std::vector<int> order;
+        for (int press = 0; press < 5; ++press) {
+            app.PressKey(VK_TAB);
+            order.push_back(GetDlgCtrlID(app.Focus()));
+        }
+        const auto first = std::find(order.begin(), order.end(), kIdLblLink2);
+        ASSERT_NE(first, order.end()) << "Tab never reaches the first link";
+        std::vector<int> round(first, order.end());
+        for (std::size_t i = 0; round.size() < 4; ++i) round.push_back(order[i]);
+        round.resize(4);
+        EXPECT_EQ(round, (std::vector<int>{kIdLblLink2, kIdLblLink3, kIdPageControl1, c.pane}));
+        // Typing into the pane changes nothing.
+        while (GetDlgCtrlID(app.Focus()) != c.pane) app.PressKey(VK_TAB);
+        app.TypeCharacter(L'x');
+        app.PressKey(VK_RETURN);
+        EXPECT_TRUE(app.Running());
+    }
+    EXPECT_EQ(app.Text(app.Control(kIdTabSheet2, kIdLecteur1)), L"");
+    EXPECT_EQ(app.Text(app.Control(kIdTabSheet3, kIdLecteur2)), L"");
+    EXPECT_EQ(app.Text(app.Control(kIdTabSheet1, kIdLecteur3)), L"");
+}
 
 TEST(Window, LayoutAtStartIsTheDesignedOne) {
     App app;

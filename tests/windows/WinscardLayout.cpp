@@ -23,8 +23,14 @@ namespace {
 using pcsc::platform::NativeIoRequest;
 using pcsc::platform::NativeReaderState;
 
+#if defined(_WIN64)
 static_assert(sizeof(SCARD_READERSTATEW) == 64, "64 bytes on x64");
 static_assert(offsetof(SCARD_READERSTATEW, rgbAtr) == 28, "the ATR at 28 on x64");
+#else
+static_assert(sizeof(SCARD_READERSTATEW) == 56, "56 bytes on x86");
+static_assert(offsetof(SCARD_READERSTATEW, rgbAtr) == 20, "the ATR at 20 on x86");
+static_assert(sizeof(SCARDHANDLE) == 4 && sizeof(SCARDCONTEXT) == 4, "32-bit handles on x86");
+#endif
 static_assert(sizeof(NativeReaderState) == sizeof(SCARD_READERSTATEW));
 static_assert(alignof(NativeReaderState) == alignof(SCARD_READERSTATEW));
 static_assert(offsetof(NativeReaderState, szReader) == offsetof(SCARD_READERSTATEW, szReader));

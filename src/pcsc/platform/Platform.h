@@ -14,6 +14,7 @@
 //   SCARD_CTL_CODE(code)           0x00310000|code<<2   0x42000000+code
 //   MAX_ATR_SIZE                   36                   33
 //   SCARD_READERSTATE              64 bytes, ATR at 28  80 bytes, ATR at 40
+//                                  (x86: 56, ATR at 20)
 //   SCARD_IO_REQUEST               8 bytes              16 bytes
 //   text entry points              ...W (UTF-16)        plain names (UTF-8)
 //   SCardLocateCards, SCardListCards,
@@ -111,6 +112,10 @@ static_assert(sizeof(NativeIoRequest) == 16, "pcsc-lite SCARD_IO_REQUEST is 16 b
 #if defined(VARDEL_PCSC_WINSCARD) && defined(_WIN64)
 static_assert(sizeof(NativeReaderState) == 64, "SCARD_READERSTATEW is 64 bytes on x64");
 static_assert(offsetof(NativeReaderState, rgbAtr) == 28, "SCARD_READERSTATEW puts the ATR at 28");
+#elif defined(VARDEL_PCSC_WINSCARD)
+static_assert(sizeof(NativeReaderState) == 56, "SCARD_READERSTATEW is 56 bytes on x86");
+static_assert(offsetof(NativeReaderState, rgbAtr) == 20, "SCARD_READERSTATEW puts the ATR at 20");
+static_assert(sizeof(NativeHandle) == 4, "handles are 32 bits on x86");
 #endif
 
 // Entry-point signatures of the platform library.
