@@ -7,11 +7,20 @@ set(VARDEL_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix o
 # An X display of the tests' own for the window (Xvfb).
 set(VARDEL_WINE_DISPLAY ":61" CACHE STRING "X display the Windows window tests start Xvfb on")
 
+# A 64-bit prefix in both trees: the 32-bit programs run in it as on a
+# 64-bit Windows (WOW64), and its set-up fails at once, saying why, when this
+# machine's Wine cannot run them.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(_vardel_wine_bits 32)
+else()
+  set(_vardel_wine_bits 64)
+endif()
 set(VARDEL_WINE_ENV
   "WINEPREFIX=${VARDEL_WINEPREFIX}"
   "WINEDEBUG=-all"
   "WINEDLLOVERRIDES=mscoree,mshtml="
   "WINEARCH=win64"
+  "VARDEL_WINE_BITS=${_vardel_wine_bits}"
   "DISPLAY=${VARDEL_WINE_DISPLAY}")
 
 # The display comes up with the prefix: Wine's desktop keeps the display its

@@ -23,11 +23,13 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# ctest runs every Windows program through Wine. Debian's `wine` starts 32-
-# and 64-bit programs alike (32-bit ones need the wine32:i386 package).
+# ctest runs every Windows program through Wine, started the one way the
+# tests' scripts start it (scripts/wine: 32-bit programs need the wine32:i386
+# package, see scripts/install-wine32).
 find_program(VARDEL_WINE wine)
 if(VARDEL_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VARDEL_WINE})
+  get_filename_component(_vardel_scripts "${CMAKE_CURRENT_LIST_DIR}/../scripts" ABSOLUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${_vardel_scripts}/wine)
 endif()
 
 # Compiles go through ccache when it is there, with one cache for every

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,15 @@ TEST(WindowsBinding, ValuesAreWindowsOwn) {
     EXPECT_EQ(SCARD_E_UNSUPPORTED_FEATURE, 0x80100022u);
     EXPECT_EQ(SCARD_PROTOCOL_RAW, 0x00010000u);
     EXPECT_EQ(platform::kMaxAtrSize, 36u);
-    EXPECT_EQ(sizeof(TSCardReaderStateA), 64u);
-    EXPECT_EQ(offsetof(TSCardReaderStateA, rgbAtr), 28u);
+    // Windows' layouts on x64 and on x86: pointers and handles as wide as
+    // the processor's.
+    struct Layout {
+        std::size_t readerState, atrAt, handle;
+    };
+    constexpr Layout kLayout = sizeof(void*) == 8 ? Layout{64, 28, 8} : Layout{56, 20, 4};
+    EXPECT_EQ(sizeof(TSCardReaderStateA), kLayout.readerState);
+    EXPECT_EQ(offsetof(TSCardReaderStateA, rgbAtr), kLayout.atrAt);
+    EXPECT_EQ(sizeof(Handle), kLayout.handle);
     EXPECT_EQ(sizeof(TSCardIoRequest), 8u);
     TPCSCRaw raw;
     EXPECT_EQ(raw.SCardCTLCode(2049), 0x00312004u);
