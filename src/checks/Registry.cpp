@@ -1,12 +1,12 @@
 #include "checks/Registry.h"
 
 #include "checks/ShownText.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 namespace checks {
 
 RegistryValueNotText::RegistryValueNotText(std::u16string_view valueName, std::uint32_t type)
-    : std::runtime_error("La valeur de registre '" + pcsc::platform::Utf16ToUtf8(ShownText(valueName)) +
+    : std::runtime_error("La valeur de registre '" + pcsc::Utf16ToUtf8(ShownText(valueName)) +
                          "' n'est pas du texte (type " + std::to_string(type) + ")"),
       valueName_(valueName),
       type_(type) {}

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "checks/ShownText.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 namespace checks {
 namespace {
@@ -17,9 +17,9 @@ namespace fs = std::filesystem;
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // A file name's bytes as text: U+FFFD for what is not UTF-8.
-std::u16string FileNameText(const std::string& name) { return pcsc::platform::Utf8ToUtf16(name); }
+std::u16string FileNameText(const std::string& name) { return pcsc::Utf8ToUtf16(name); }
 
-bool IsUtf8(const std::string& bytes) { return pcsc::platform::Utf16ToUtf8(FileNameText(bytes)) == bytes; }
+bool IsUtf8(const std::string& bytes) { return pcsc::Utf16ToUtf8(FileNameText(bytes)) == bytes; }
 
 std::u16string Line(std::u16string_view text) {
     std::u16string line(text);
@@ -169,7 +169,7 @@ SerialCheckResult RunSysfsSerialCheck(ReportPane& pane, const fs::path& root) {
     for (const UnreadableTty& tty : unreadable) {
         SerialPort port{FileNameText("/dev/" + tty.tty), {}, std::nullopt, tty.error.message()};
         pane.Append(Line(ShownText(port.port) + u" : lien de périphérique illisible (" +
-                         ShownText(pcsc::platform::Utf8ToUtf16(*port.error)) + u")"),
+                         ShownText(pcsc::Utf8ToUtf16(*port.error)) + u")"),
                     kPlain, kRed);
         result.ports.push_back(std::move(port));
     }

@@ -5,6 +5,8 @@
 
 #include "checks/ShownText.h"
 #include "pcsc/InFlight.h"
+#include "pcsc/ModuleLoader.h"
+#include "pcsc/TextConversions.h"
 
 #include <array>
 #include <cstdint>
@@ -27,11 +29,6 @@ std::u16string Line(std::u16string_view text) {
     return line;
 }
 
-pcsc::Status ToStatus(platform::NativeLong result) {
-    // pcsc-lite returns its codes in a 64-bit long; the code is the low 32 bits.
-    return static_cast<pcsc::Status>(static_cast<std::uint32_t>(result));
-}
-
 // The library and its three functions, for one run. Each function is looked
 // up when the run first needs it, and the library is released at the run's
 // end, so a library installed, replaced or fixed while the tool is open is
@@ -49,29 +46,29 @@ public:
     DirectLibrary& operator=(const DirectLibrary&) = delete;
 
     std::optional<pcsc::Status> EstablishContext(std::uint32_t scope) {
-        auto call = Find<platform::entry::EstablishContext>(platform::exports::kEstablishContext);
+        auto call = Find(platform::entries::kEstablishContext);
         if (!call) return std::nullopt;
         platform::NativeHandle context = 0;
-        pcsc::InFlightCall in("SCardEstablishContext");
-        const pcsc::Status status = ToStatus(call(scope, nullptr, nullptr, &context));
+        pcsc::InFlightCall in(platform::entries::kEstablishContext.shown);
+        const pcsc::Status status = platform::StatusOf(call(scope, nullptr, nullptr, &context));
         if (status == pcsc::SCARD_S_SUCCESS) context_ = context;
         return status;
     }
 
     // Lists with the established context.
     std::optional<pcsc::Status> ListReaders(std::span<char> buffer) {
-        auto call = Find<platform::entry::ListReadersAnsi>(platform::exports::kListReadersAnsi);
+        auto call = Find(platform::entries::kListReadersAnsi);
         if (!call || !context_) return std::nullopt;
         platform::NativeDword length = static_cast<platform::NativeDword>(buffer.size());
-        pcsc::InFlightCall in(platform::exports::kListReadersAnsi);
-        return ToStatus(call(*context_, nullptr, buffer.data(), &length));
+        pcsc::InFlightCall in(platform::entries::kListReadersAnsi.shown);
+        return platform::StatusOf(call(*context_, nullptr, buffer.data(), &length));
     }
 
     // Its result is of no use: the run is over either way.
     void ReleaseContext() {
         if (!context_) return;
-        if (auto call = Find<platform::entry::ReleaseContext>(platform::exports::kReleaseContext)) {
-            pcsc::InFlightCall in("SCardReleaseContext");
+        if (auto call = Find(platform::entries::kReleaseContext)) {
+            pcsc::InFlightCall in(platform::entries::kReleaseContext.shown);
             call(*context_);
         }
         context_.reset();
@@ -79,13 +76,13 @@ public:
 
 private:
     template <typename Function>
-    Function Find(const char* name) {
+    Function Find(const platform::EntryPoint<Function>& entry) {
         if (!loaded_) {
             module_ = platform::LoadSmartCardLibrary();
             loaded_ = true;
         }
         if (!module_) return nullptr;
-        return reinterpret_cast<Function>(platform::FindExport(module_, name));
+        return platform::FindEntry(module_, entry);
     }
 
     platform::ModuleHandle module_ = 0;
@@ -204,7 +201,7 @@ void AppendListingMalformed(ReportPane& pane) {
 bool AnsiMultiStringToList(pcsc::StringList& List, std::span<const char> Buffer) {
     std::vector<std::string_view> names;
     const bool complete = SplitAnsiMultiString(Buffer, names);
-    for (const std::string_view name : names) List.push_back(platform::AnsiToUtf16(name));
+    for (const std::string_view name : names) List.push_back(pcsc::AnsiToUtf16(name));
     return complete;
 }
 

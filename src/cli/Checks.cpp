@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "checks/safeModule.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 namespace cli {
 
@@ -47,8 +47,8 @@ CheckOutcome RunDirectOnce() {
             FoundReader reader{result.names[i], first + i, std::nullopt, std::nullopt};
             // pcsc-lite's bytes pass through as they are; Windows' are the
             // ANSI code page's, always read.
-            if (pcsc::platform::kNamesAreBytes && i < result.nameBytes.size() &&
-                pcsc::platform::HasUndecodedBytes(pcsc::platform::NameFromBytes(result.nameBytes[i])))
+            if (pcsc::kNamesAreBytes && i < result.nameBytes.size() &&
+                pcsc::HasUndecodedBytes(pcsc::NameFromBytes(result.nameBytes[i])))
                 reader.nameBytes = result.nameBytes[i];
             outcome.readers.push_back(std::move(reader));
         }

@@ -13,7 +13,7 @@
 #include "cli/Watch.h"
 #include "cli/Watchdog.h"
 #include "pcsc/MainThread.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 namespace cli {
 namespace {
@@ -36,7 +36,7 @@ const char* StepName(CheckId id) {
 }
 
 int Explain(pcsc::Status code, Output& out) {
-    out.Write(pcsc::platform::Utf16ToUtf8(checks::SCardErrorText(code)) + "\n");
+    out.Write(pcsc::Utf16ToUtf8(checks::SCardErrorText(code)) + "\n");
     return kExitStopped;
 }
 

@@ -1,6 +1,6 @@
 #include "cli/Json.h"
 
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 namespace cli::json {
 
@@ -37,12 +37,12 @@ std::string Escape(std::string_view utf8) {
 
 }  // namespace
 
-std::string String(std::u16string_view text) { return Escape(pcsc::platform::Utf16ToUtf8(text)); }
+std::string String(std::u16string_view text) { return Escape(pcsc::Utf16ToUtf8(text)); }
 
 // Through UTF-16 and back, so that a malformed sequence (a file name is only
 // bytes) comes out as U+FFFD and the document stays valid UTF-8.
 std::string String(std::string_view utf8) {
-    return String(pcsc::platform::Utf8ToUtf16(utf8));
+    return String(pcsc::Utf8ToUtf16(utf8));
 }
 
 std::string Integer(std::int64_t value) { return std::to_string(value); }

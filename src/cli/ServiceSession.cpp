@@ -1,7 +1,7 @@
 #include "cli/ServiceSession.h"
 
 #include "checks/safeModule.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 namespace cli {
 
@@ -10,8 +10,8 @@ std::string VersionText(std::int32_t major, std::int32_t minor) {
 }
 
 std::optional<std::string> UndecodedNameBytes(std::u16string_view name) {
-    if (!pcsc::platform::kNamesAreBytes || !pcsc::platform::HasUndecodedBytes(name)) return std::nullopt;
-    return pcsc::platform::NameToBytes(name);
+    if (!pcsc::kNamesAreBytes || !pcsc::HasUndecodedBytes(name)) return std::nullopt;
+    return pcsc::NameToBytes(name);
 }
 
 ReaderDetails DetailsOf(const pcsc::TPCSCReader& reader) {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "checks/ShownText.h"
+#include "pcsc/TextConversions.h"
 #include "pcsc/Tools.h"
-#include "pcsc/platform/Platform.h"
 
 namespace cli {
 namespace {
@@ -24,7 +24,7 @@ std::u16string TextOrNotRead(const std::u16string& text) {
 }
 
 std::u16string VersionOrNotRead(const std::optional<std::string>& version) {
-    return version ? pcsc::platform::Utf8ToUtf16(*version) : std::u16string(kNotRead);
+    return version ? pcsc::Utf8ToUtf16(*version) : std::u16string(kNotRead);
 }
 
 }  // namespace
@@ -71,7 +71,7 @@ void TextPrinter::Put(std::u16string_view text, checks::Style style, checks::Col
     const auto flushSegment = [&] {
         if (segment.empty()) return;
         line_ += attributes;
-        line_ += pcsc::platform::Utf16ToUtf8(segment);
+        line_ += pcsc::Utf16ToUtf8(segment);
         if (!attributes.empty()) line_ += "\x1b[0m";
         segment.clear();
     };

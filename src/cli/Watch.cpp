@@ -6,15 +6,15 @@
 #include "checks/ShownText.h"
 #include "cli/JsonReport.h"
 #include "cli/Watchdog.h"
+#include "pcsc/TextConversions.h"
 #include "pcsc/Tools.h"
-#include "pcsc/platform/Platform.h"
 
 namespace cli {
 namespace {
 
 constexpr std::chrono::seconds kRetryPeriod{1};
 
-std::u16string Widen(const std::string& ascii) { return pcsc::platform::Utf8ToUtf16(ascii); }
+std::u16string Widen(const std::string& ascii) { return pcsc::Utf8ToUtf16(ascii); }
 
 }  // namespace
 
@@ -54,7 +54,7 @@ void EventPrinter::GoLive() {
 void EventPrinter::Status(const std::u16string& text, Output& err) {
     const std::string stamp = LocalTimestamp(std::chrono::system_clock::now());
     if (json_) {
-        err.Write(stamp + " " + pcsc::platform::Utf16ToUtf8(text) + "\n");
+        err.Write(stamp + " " + pcsc::Utf16ToUtf8(text) + "\n");
     } else {
         text_.Line(Widen(stamp) + u"  " + text);
     }

@@ -4,6 +4,7 @@
 #include "checks/SerialCheck.h"
 #include "checks/Tabs.h"
 #include "checks/safeModule.h"
+#include "pcsc/TextConversions.h"
 
 #include <commctrl.h>
 #include <richedit.h>
@@ -34,7 +35,7 @@ namespace {
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
 std::wstring WideFromUtf8(const std::string& text) {
-    return Wide(pcsc::platform::Utf8ToUtf16(text));
+    return Wide(pcsc::Utf8ToUtf16(text));
 }
 
 HMENU IdOf(int id) { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)); }

@@ -2,6 +2,8 @@
 
 #include <unordered_set>
 
+#include "pcsc/PCSCRaw.h"
+#include "pcsc/ReaderListThread.h"
 #include "pcsc/Tools.h"
 
 namespace pcsc {

@@ -22,13 +22,14 @@
 
 #include "pcsc/Events.h"
 #include "pcsc/MainThread.h"
-#include "pcsc/PCSCRaw.h"
 #include "pcsc/Reader.h"
-#include "pcsc/ReaderListThread.h"
 
 namespace pcsc {
 
 class TPCSC;
+class TPCSCRaw;
+class TReaderListThread;
+class ThreadHandle;
 using TOnReaderEvent = std::function<void(TPCSC* Sender, const std::u16string& ReaderName)>;
 using TOnCardInsertEvent =
     std::function<void(TPCSC* Sender, const std::u16string& ReaderName, const Bytes& ATR)>;

@@ -1,7 +1,7 @@
 // The vocabulary shared with the smart-card resource manager: the library's
 // own types, the records handed to the service and the PC/SC constants under
 // their published names. Values that a platform publishes differently come
-// from platform/Platform.h; nothing else here depends on the platform.
+// from NativeTypes.h; nothing else here depends on the platform.
 //
 // Never include the platform's own <winscard.h>/<PCSC/winscard.h> in the same
 // translation unit: they define these names as macros.
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "pcsc/platform/Platform.h"
+#include "pcsc/NativeTypes.h"
 
 namespace pcsc {
 
@@ -56,31 +56,6 @@ struct TSCardIoRequest {
     std::uint32_t Size;
 };
 using PSCardIoRequest = TSCardIoRequest*;
-
-// Entry-point types: the platform library's own signatures and calling
-// convention.
-using TSCardBeginTransaction = platform::entry::BeginTransaction;
-using TSCardCancel = platform::entry::Cancel;
-using TSCardConnect = platform::entry::Connect;
-using TSCardControl = platform::entry::Control;
-using TSCardDisconnect = platform::entry::Disconnect;
-using TSCardEndTransaction = platform::entry::EndTransaction;
-using TSCardEstablishContext = platform::entry::EstablishContext;
-using TSCardFreeMemory = platform::entry::FreeMemory;
-using TSCardGetAttrib = platform::entry::GetAttrib;
-using TSCardGetProviderId = platform::entry::GetProviderId;
-using TSCardGetStatusChange = platform::entry::GetStatusChange;
-using TSCardListReaders = platform::entry::ListReaders;
-using TSCardListCards = platform::entry::ListCards;
-using TSCardListInterfaces = platform::entry::ListInterfaces;
-using TSCardListReaderGroups = platform::entry::ListReaderGroups;
-using TSCardLocateCards = platform::entry::LocateCards;
-using TSCardReconnect = platform::entry::Reconnect;
-using TSCardReleaseContext = platform::entry::ReleaseContext;
-using TSCardTransmit = platform::entry::Transmit;
-using TSCardSetAttrib = platform::entry::SetAttrib;
-using TSCardStatus = platform::entry::Status;
-using TSCardIsValidContext = platform::entry::IsValidContext;
 
 // ---- Scopes ----------------------------------------------------------------
 inline constexpr std::uint32_t SCARD_SCOPE_USER = 0;

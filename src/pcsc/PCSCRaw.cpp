@@ -1,5 +1,7 @@
 #include "pcsc/PCSCRaw.h"
 
+#include "pcsc/ModuleLoader.h"
+
 namespace pcsc {
 
 TPCSCRaw::TPCSCRaw() = default;
@@ -13,32 +15,29 @@ bool TPCSCRaw::Initialize() {
     const platform::ModuleHandle module = platform::LoadSmartCardLibrary();
     if (!module) return false;
 
-    auto bind = [module](auto& field, const char* name) {
-        field = reinterpret_cast<std::remove_reference_t<decltype(field)>>(
-            platform::FindExport(module, name));
-    };
-    namespace ex = platform::exports;
-    bind(FSCardBeginTransaction, ex::kBeginTransaction);
-    bind(FSCardCancel, ex::kCancel);
-    bind(FSCardConnect, ex::kConnect);
-    bind(FSCardControl, ex::kControl);
-    bind(FSCardDisconnect, ex::kDisconnect);
-    bind(FSCardEndTransaction, ex::kEndTransaction);
-    bind(FSCardEstablishContext, ex::kEstablishContext);
-    bind(FSCardFreeMemory, ex::kFreeMemory);
-    bind(FSCardGetAttrib, ex::kGetAttrib);
-    bind(FSCardGetProviderId, ex::kGetProviderId);
-    bind(FSCardGetStatusChange, ex::kGetStatusChange);
-    bind(FSCardListReaders, ex::kListReaders);
-    bind(FSCardListCards, ex::kListCards);
-    bind(FSCardListInterfaces, ex::kListInterfaces);
-    bind(FSCardListReaderGroups, ex::kListReaderGroups);
-    bind(FSCardLocateCards, ex::kLocateCards);
-    bind(FSCardReconnect, ex::kReconnect);
-    bind(FSCardReleaseContext, ex::kReleaseContext);
-    bind(FSCardTransmit, ex::kTransmit);
-    bind(FSCardSetAttrib, ex::kSetAttrib);
-    bind(FSCardStatus, ex::kStatus);
+    auto bind = [module](auto& field, const auto& entry) { field = platform::FindEntry(module, entry); };
+    namespace e = platform::entries;
+    bind(FSCardBeginTransaction, e::kBeginTransaction);
+    bind(FSCardCancel, e::kCancel);
+    bind(FSCardConnect, e::kConnect);
+    bind(FSCardControl, e::kControl);
+    bind(FSCardDisconnect, e::kDisconnect);
+    bind(FSCardEndTransaction, e::kEndTransaction);
+    bind(FSCardEstablishContext, e::kEstablishContext);
+    bind(FSCardFreeMemory, e::kFreeMemory);
+    bind(FSCardGetAttrib, e::kGetAttrib);
+    bind(FSCardGetProviderId, e::kGetProviderId);
+    bind(FSCardGetStatusChange, e::kGetStatusChange);
+    bind(FSCardListReaders, e::kListReaders);
+    bind(FSCardListCards, e::kListCards);
+    bind(FSCardListInterfaces, e::kListInterfaces);
+    bind(FSCardListReaderGroups, e::kListReaderGroups);
+    bind(FSCardLocateCards, e::kLocateCards);
+    bind(FSCardReconnect, e::kReconnect);
+    bind(FSCardReleaseContext, e::kReleaseContext);
+    bind(FSCardTransmit, e::kTransmit);
+    bind(FSCardSetAttrib, e::kSetAttrib);
+    bind(FSCardStatus, e::kStatus);
     FSCardIsValidContext = nullptr;  // never bound
 
     FValid = FSCardConnect && FSCardControl && FSCardDisconnect && FSCardEstablishContext &&

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "pcsc/EntryPoints.h"
 #include "pcsc/PCSCDef.h"
 
 namespace pcsc {

@@ -1,6 +1,7 @@
 // The reader object: its context, its connection and command exchange.
 #include "pcsc/Reader.h"
 
+#include "pcsc/PCSCRaw.h"
 #include "pcsc/Tools.h"
 
 namespace pcsc {

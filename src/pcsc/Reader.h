@@ -14,11 +14,11 @@
 #include <string>
 
 #include "pcsc/PCSCDef.h"
-#include "pcsc/PCSCRaw.h"
 
 namespace pcsc {
 
 class TPCSC;
+class TPCSCRaw;
 
 enum class TCardState : std::uint8_t {
     csUnknown = 0,    // not yet known, or not classifiable

@@ -1,5 +1,6 @@
 #include "pcsc/ReaderListThread.h"
 
+#include "pcsc/PCSCRaw.h"
 #include "pcsc/Reader.h"
 
 namespace pcsc {

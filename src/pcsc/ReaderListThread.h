@@ -24,10 +24,12 @@
 #include <functional>
 #include <memory>
 
-#include "pcsc/PCSCRaw.h"
+#include "pcsc/PCSCDef.h"
 #include "pcsc/Thread.h"
 
 namespace pcsc {
+
+class TPCSCRaw;
 
 using TOnReaderListChanged = std::function<void()>;
 using TOnTimer = std::function<void()>;

@@ -1,7 +1,9 @@
 // The reader's card-state poll and the details read at discovery.
 #include <algorithm>
 
+#include "pcsc/PCSCRaw.h"
 #include "pcsc/Reader.h"
+#include "pcsc/TextConversions.h"
 
 namespace pcsc {
 namespace {
@@ -83,7 +85,7 @@ bool TPCSCReader::GetAttribString(std::uint32_t AttrId, std::u16string& Value) {
     // Up to the first zero byte, never past the buffer: the length the
     // service returns is not trusted.
     const auto end = std::find(buffer, buffer + kAttributeTextRoom, 0);
-    Value = platform::AnsiToUtf16(
+    Value = AnsiToUtf16(
         std::string_view(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(end - buffer)));
     return true;
 }

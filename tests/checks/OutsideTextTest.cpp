@@ -18,7 +18,7 @@
 #include "pcsc/MainThread.h"
 
 using namespace checks;
-using pcsc::platform::Utf16ToUtf8;
+using pcsc::Utf16ToUtf8;
 
 namespace {
 

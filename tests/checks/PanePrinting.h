@@ -8,13 +8,13 @@
 
 #include "checks/Report.h"
 #include "checks/SerialCheck.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 namespace checks {
 
 inline std::string Visible(const std::u16string& text) {
     std::string out;
-    for (char c : pcsc::platform::Utf16ToUtf8(text)) {
+    for (char c : pcsc::Utf16ToUtf8(text)) {
         if (c == '\r')
             out += "\\r";
         else if (c == '\n')

@@ -23,6 +23,7 @@
 #include "cli/JsonReport.h"
 #include "cli/Watch.h"
 #include "pcsc/PCSCDef.h"
+#include "pcsc/TextConversions.h"
 
 using namespace cli;
 
@@ -192,7 +193,7 @@ TEST_F(CliOverFake, OutsideTextsForgeNoLineInDetailsEventsOrJson) {
     StringOutput out;
     EventPrinter events(out, false, false, false);
     events.GoLive();
-    const std::u16string wide = pcsc::platform::Utf8ToUtf16(name);
+    const std::u16string wide = pcsc::Utf8ToUtf16(name);
     events(ServiceEvent{std::chrono::system_clock::now(), EventKind::CardInserted, wide, {0x3B, 0x00}, std::nullopt});
     const std::string printed = out.Text();
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;

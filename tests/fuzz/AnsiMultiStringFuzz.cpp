@@ -16,7 +16,7 @@
 
 #include "FuzzSupport.h"
 #include "checks/safeModule.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ void Check(std::span<const char> buffer) {
         const std::u16string& name = list[i + 1];
         FUZZ_CHECK(!name.empty());
         FUZZ_CHECK(name.find(u'\0') == std::u16string::npos);
-        FUZZ_CHECK(name == pcsc::platform::AnsiToUtf16(expected.names[i]));
+        FUZZ_CHECK(name == pcsc::AnsiToUtf16(expected.names[i]));
         used += expected.names[i].size() + 1;
     }
     FUZZ_CHECK(used + (complete ? 1 : 0) <= buffer.size());

@@ -14,11 +14,10 @@
 
 #include "FuzzSupport.h"
 #include "checks/ShownText.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 namespace {
 
-namespace platform = pcsc::platform;
 
 bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
@@ -35,22 +34,22 @@ bool HasUnpairedSurrogate(std::u16string_view text) {
 }
 
 void CheckBytes(std::string_view bytes) {
-    const std::u16string name = platform::NameFromBytes(bytes);
-    FUZZ_CHECK_MSG(platform::NameToBytes(name) == bytes, fuzz::Printable(name));
+    const std::u16string name = pcsc::NameFromBytes(bytes);
+    FUZZ_CHECK_MSG(pcsc::NameToBytes(name) == bytes, fuzz::Printable(name));
     FUZZ_CHECK(name.size() <= bytes.size());  // the listing's room holds the name
 
     // Well-formed UTF-8 reads as the plain conversion reads it; anything else
     // keeps at least one byte as it was.
-    const bool utf8 = platform::Utf16ToUtf8(platform::Utf8ToUtf16(bytes)) == bytes;
-    FUZZ_CHECK(platform::HasUndecodedBytes(name) == !utf8);
-    if (utf8) FUZZ_CHECK(name == platform::Utf8ToUtf16(bytes));
+    const bool utf8 = pcsc::Utf16ToUtf8(pcsc::Utf8ToUtf16(bytes)) == bytes;
+    FUZZ_CHECK(pcsc::HasUndecodedBytes(name) == !utf8);
+    if (utf8) FUZZ_CHECK(name == pcsc::Utf8ToUtf16(bytes));
 }
 
 void CheckText(std::u16string_view text) {
     // A name without unpaired surrogates is plain text: bytes and back.
     if (!HasUnpairedSurrogate(text)) {
-        FUZZ_CHECK(platform::NameFromBytes(platform::NameToBytes(text)) == text);
-        FUZZ_CHECK(!platform::HasUndecodedBytes(text));
+        FUZZ_CHECK(pcsc::NameFromBytes(pcsc::NameToBytes(text)) == text);
+        FUZZ_CHECK(!pcsc::HasUndecodedBytes(text));
     }
 
     // Shown: the same length, nothing that breaks or reorders a line, and

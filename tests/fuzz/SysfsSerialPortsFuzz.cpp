@@ -31,7 +31,7 @@
 
 #include "FuzzSupport.h"
 #include "checks/SysfsSerialPorts.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 namespace {
 
@@ -462,8 +462,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A device name that is not UTF-8 also comes with its bytes.
     std::vector<checks::SerialPort> wanted;
     for (const auto& [tty, device] : *expected) {
-        checks::SerialPort port{pcsc::platform::Utf8ToUtf16("/dev/" + tty), pcsc::platform::Utf8ToUtf16(device)};
-        if (pcsc::platform::Utf16ToUtf8(port.device) != device) port.deviceBytes = device;
+        checks::SerialPort port{pcsc::Utf8ToUtf16("/dev/" + tty), pcsc::Utf8ToUtf16(device)};
+        if (pcsc::Utf16ToUtf8(port.device) != device) port.deviceBytes = device;
         wanted.push_back(std::move(port));
     }
     std::vector<checks::SerialPort> got = *ports;
@@ -482,7 +482,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string raw;
         int matches = 0;
         for (const auto& [tty, device] : *expected) {
-            if (pcsc::platform::Utf8ToUtf16("/dev/" + tty) == port.port) {
+            if (pcsc::Utf8ToUtf16("/dev/" + tty) == port.port) {
                 raw = tty;
                 ++matches;
             }

@@ -9,12 +9,12 @@
 #include <string_view>
 
 #include "FuzzSupport.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 namespace {
 
-using pcsc::platform::Utf16ToUtf8;
-using pcsc::platform::Utf8ToUtf16;
+using pcsc::Utf16ToUtf8;
+using pcsc::Utf8ToUtf16;
 
 constexpr char16_t kReplacement = 0xFFFD;
 

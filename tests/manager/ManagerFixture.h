@@ -16,7 +16,7 @@
 
 namespace testing_support {
 
-inline std::string Narrow(const std::u16string& text) { return pcsc::platform::Utf16ToUtf8(text); }
+inline std::string Narrow(const std::u16string& text) { return pcsc::Utf16ToUtf8(text); }
 
 // Every notification the manager gives, in order, as short texts:
 // "found R", "removed R", "state R", "inserted R 3B 00", "card-removed R",

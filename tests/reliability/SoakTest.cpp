@@ -217,7 +217,7 @@ protected:
         text += "\nthe manager holds:";
         for (const auto& [name, reader] : manager->ReaderList()) {
             const std::vector<unsigned char> atr(reader->ATR().begin(), reader->ATR().end());
-            text += " [" + platform::Utf16ToUtf8(name) + ": " + kStates[static_cast<int>(reader->CardState())] +
+            text += " [" + pcsc::Utf16ToUtf8(name) + ": " + kStates[static_cast<int>(reader->CardState())] +
                     (atr.empty() ? "" : " " + Hex(atr)) + "]";
         }
         return text;
@@ -263,7 +263,7 @@ protected:
     void Deliver(const std::u16string& name, const std::string& event) {
         const auto it = byName.find(name);
         if (it == byName.end()) {
-            unknownDelivered.push_back(platform::Utf16ToUtf8(name) + ": " + event);
+            unknownDelivered.push_back(pcsc::Utf16ToUtf8(name) + ": " + event);
             return;
         }
         it->second->delivered.push_back(event);
@@ -310,7 +310,7 @@ TEST_F(Soak, EveryQueuedEventIsDeliveredOrSupersededAndTheLastStateOfEveryReader
         std::snprintf(name, sizeof name, "Soak Reader %02d", i);
         ReaderModel& reader = readers[i];
         reader.name = name;
-        reader.wideName = platform::Utf8ToUtf16(name);
+        reader.wideName = pcsc::Utf8ToUtf16(name);
         byName[reader.wideName] = &reader;
         lib.AddReader(name);
         order.push_back(i);
@@ -410,9 +410,9 @@ TEST_F(Soak, AReaderThatComesBackWhileTheManagerListsAndThenGoesIsReportedGone) 
     manager = std::make_unique<TPCSC>(kCycle);
     std::vector<std::string> events;
     manager->SetOnReaderFound(
-        [&](TPCSC*, const std::u16string& r) { events.push_back("found " + platform::Utf16ToUtf8(r)); });
+        [&](TPCSC*, const std::u16string& r) { events.push_back("found " + pcsc::Utf16ToUtf8(r)); });
     manager->SetOnReaderRemoved(
-        [&](TPCSC*, const std::u16string& r) { events.push_back("removed " + platform::Utf16ToUtf8(r)); });
+        [&](TPCSC*, const std::u16string& r) { events.push_back("removed " + pcsc::Utf16ToUtf8(r)); });
     loop.SetIdleHook([&] {
         while (manager->PendingEvents() > 0) manager->ProcessEvent();
     });

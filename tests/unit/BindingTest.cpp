@@ -9,6 +9,7 @@
 
 #include "FakePcscClient.h"
 #include "pcsc/PCSC.h"
+#include "pcsc/platform/Platform.h"
 
 using namespace pcsc;
 

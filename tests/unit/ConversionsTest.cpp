@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "pcsc/PCSC.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 using namespace pcsc;
 
@@ -100,21 +100,21 @@ TEST(TextConversions, Utf8AndUtf16RoundTrip) {
     const std::u16string names[] = {u"Lab Reader 0 00 00", u"Lecteur carte Vitale é ü", u"中文读卡器",
                                     u"reader \U0001F4B3"};
     for (const auto& name : names) {
-        EXPECT_EQ(platform::Utf8ToUtf16(platform::Utf16ToUtf8(name)), name);
+        EXPECT_EQ(pcsc::Utf8ToUtf16(pcsc::Utf16ToUtf8(name)), name);
     }
-    EXPECT_EQ(platform::Utf16ToUtf8(u"é"), "\xC3\xA9");
-    EXPECT_EQ(platform::Utf16ToUtf8(u"\U0001F4B3"), "\xF0\x9F\x92\xB3");
+    EXPECT_EQ(pcsc::Utf16ToUtf8(u"é"), "\xC3\xA9");
+    EXPECT_EQ(pcsc::Utf16ToUtf8(u"\U0001F4B3"), "\xF0\x9F\x92\xB3");
     // NULs inside a multi-string survive both ways.
-    EXPECT_EQ(platform::Utf8ToUtf16(std::string("A\0B\0\0", 5)), std::u16string(u"A\0B\0\0", 5));
+    EXPECT_EQ(pcsc::Utf8ToUtf16(std::string("A\0B\0\0", 5)), std::u16string(u"A\0B\0\0", 5));
 }
 
 TEST(TextConversions, IllFormedInputBecomesReplacementCharacters) {
-    EXPECT_EQ(platform::Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
-    EXPECT_EQ(platform::Utf8ToUtf16("\xC3"), u"\uFFFD") << "truncated sequence";
-    EXPECT_EQ(platform::Utf8ToUtf16("\xC0\xAF"), u"\uFFFD") << "overlong form";
-    EXPECT_EQ(platform::Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD") << "encoded surrogate";
-    EXPECT_EQ(platform::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
-    EXPECT_EQ(platform::Utf16ToUtf8(std::u16string{char16_t(0xDC00), u'x'}), "\xEF\xBF\xBDx");
+    EXPECT_EQ(pcsc::Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(pcsc::Utf8ToUtf16("\xC3"), u"\uFFFD") << "truncated sequence";
+    EXPECT_EQ(pcsc::Utf8ToUtf16("\xC0\xAF"), u"\uFFFD") << "overlong form";
+    EXPECT_EQ(pcsc::Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD") << "encoded surrogate";
+    EXPECT_EQ(pcsc::Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+    EXPECT_EQ(pcsc::Utf16ToUtf8(std::u16string{char16_t(0xDC00), u'x'}), "\xEF\xBF\xBDx");
 }
 
 TEST(NameCodec, BytesThatAreNotUtf8SurviveTheRoundTripAndNothingElseChanges) {
@@ -133,11 +133,11 @@ TEST(NameCodec, BytesThatAreNotUtf8SurviveTheRoundTripAndNothingElseChanges) {
     };
     for (const Name& n : names) {
         SCOPED_TRACE(n.bytes);
-        EXPECT_EQ(platform::NameFromBytes(n.bytes), n.name);
-        EXPECT_EQ(platform::NameToBytes(n.name), n.bytes);
-        EXPECT_EQ(platform::HasUndecodedBytes(n.name), platform::Utf8ToUtf16(n.bytes).find(u'\uFFFD') != std::u16string::npos);
+        EXPECT_EQ(pcsc::NameFromBytes(n.bytes), n.name);
+        EXPECT_EQ(pcsc::NameToBytes(n.name), n.bytes);
+        EXPECT_EQ(pcsc::HasUndecodedBytes(n.name), pcsc::Utf8ToUtf16(n.bytes).find(u'\uFFFD') != std::u16string::npos);
     }
     // Surrogates that no byte gave are not bytes.
-    EXPECT_EQ(platform::NameToBytes(std::u16string{char16_t(0xD800), u'x', char16_t(0xDC7F)}), "\xEF\xBF\xBDx\xEF\xBF\xBD");
-    EXPECT_FALSE(platform::HasUndecodedBytes(u"\U0001F4B3"));
+    EXPECT_EQ(pcsc::NameToBytes(std::u16string{char16_t(0xD800), u'x', char16_t(0xDC7F)}), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+    EXPECT_FALSE(pcsc::HasUndecodedBytes(u"\U0001F4B3"));
 }

@@ -4,6 +4,7 @@
 
 #include "PcscLiteDeclarations.h"
 #include "pcsc/PCSC.h"
+#include "pcsc/platform/Platform.h"
 
 using namespace pcsc;
 

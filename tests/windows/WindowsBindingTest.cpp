@@ -13,6 +13,7 @@
 #include "FakePcscClient.h"
 #include "WinscardLayout.h"
 #include "pcsc/PCSC.h"
+#include "pcsc/platform/Platform.h"
 
 using namespace pcsc;
 
@@ -187,6 +188,6 @@ TEST(WindowsBinding, RecordsGoAsTheyAre) {
 
 TEST(WindowsText, AnsiNamesGoThroughTheAnsiCodePage) {
     if (layout::AnsiCodePage() != 1252) GTEST_SKIP() << "code page " << layout::AnsiCodePage();
-    EXPECT_EQ(platform::AnsiToUtf16("Lecteur \xE9\x80"), u"Lecteur \u00E9\u20AC");
-    EXPECT_EQ(platform::AnsiToUtf16(""), u"");
+    EXPECT_EQ(pcsc::AnsiToUtf16("Lecteur \xE9\x80"), u"Lecteur \u00E9\u20AC");
+    EXPECT_EQ(pcsc::AnsiToUtf16(""), u"");
 }

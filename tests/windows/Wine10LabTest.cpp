@@ -17,7 +17,7 @@
 
 #include "pcsc/MainThread.h"
 #include "pcsc/PCSC.h"
-#include "pcsc/platform/Platform.h"
+#include "pcsc/TextConversions.h"
 
 using namespace pcsc;
 using namespace std::chrono_literals;
@@ -36,13 +36,13 @@ std::vector<std::u16string> ExpectedReaders() {
     while (start < all.size()) {
         std::size_t end = all.find(';', start);
         if (end == std::string::npos) end = all.size();
-        if (end > start) readers.push_back(platform::Utf8ToUtf16(all.substr(start, end - start)));
+        if (end > start) readers.push_back(pcsc::Utf8ToUtf16(all.substr(start, end - start)));
         start = end + 1;
     }
     return readers;
 }
 
-std::string Narrow(const std::u16string& text) { return platform::Utf16ToUtf8(text); }
+std::string Narrow(const std::u16string& text) { return pcsc::Utf16ToUtf8(text); }
 
 // The lab's share as Wine shows it (drive Z: is the Unix root).
 std::string ShareFile(const std::string& name) {

@@ -100,13 +100,13 @@ namespace layout {
 std::string ModulePath(std::uintptr_t module) {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(module), path, MAX_PATH);
-    return pcsc::platform::Utf16ToUtf8(std::u16string(path, path + length));
+    return pcsc::Utf16ToUtf8(std::u16string(path, path + length));
 }
 
 std::string SystemDirectory() {
     wchar_t path[MAX_PATH] = {};
     const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    return pcsc::platform::Utf16ToUtf8(std::u16string(path, path + length));
+    return pcsc::Utf16ToUtf8(std::u16string(path, path + length));
 }
 
 unsigned AnsiCodePage() { return GetACP(); }

@@ -2,16 +2,17 @@
 // its names are bytes (UTF-8 as a rule, but a driver or a reader.conf may
 // give any), its DWORD is unsigned long, its ATR array holds 33 bytes and its
 // protocol header is two unsigned longs. Each wrapper converts its arguments
-// to pcsc-lite's forms, forwards the call and converts the results back;
-// sizes given to the caller count UTF-16 characters. Names go through the
-// lossless name codec (Platform.h): a name read from the service and handed
-// back names the same reader, whatever its bytes.
+// to pcsc-lite's forms, forwards the call through the call seam (CallSeam.h)
+// and converts the results back; sizes given to the caller count UTF-16
+// characters. Names go through the lossless name codec (TextConversions.h):
+// a name read from the service and handed back names the same reader,
+// whatever its bytes.
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "pcsc/InFlight.h"
 #include "pcsc/PCSCRaw.h"
+#include "pcsc/platform/CallSeam.h"
 
 namespace pcsc {
 namespace {
@@ -21,12 +22,8 @@ using platform::NativeHandle;
 using platform::NativeIoRequest;
 using platform::NativeReaderState;
 
-Status Code(platform::NativeLong result) {
-    return static_cast<Status>(static_cast<std::uint32_t>(result));
-}
-
 std::string ToBytes(const char16_t* name) {
-    return name ? platform::NameToBytes(std::u16string_view(name)) : std::string();
+    return name ? NameToBytes(std::u16string_view(name)) : std::string();
 }
 
 // A UTF-16 multi-string (names each ended by NUL, then one more NUL) as
@@ -36,7 +33,7 @@ std::string MultiToBytes(const char16_t* multi) {
     const char16_t* p = multi;
     while (*p) {
         const std::u16string_view name(p);
-        out += platform::NameToBytes(name);
+        out += NameToBytes(name);
         out.push_back('\0');
         p += name.size() + 1;
     }
@@ -74,7 +71,7 @@ Status FetchMultiString(Fetch fetch, char16_t* out, std::uint32_t& size) {
         return status;
     }
     got = std::min<NativeDword>(got, static_cast<NativeDword>(native.size()));
-    const std::u16string text = platform::NameFromBytes(std::string_view(native.data(), got));
+    const std::u16string text = NameFromBytes(std::string_view(native.data(), got));
     if (text.size() > size) {
         size = static_cast<std::uint32_t>(text.size());
         return SCARD_E_INSUFFICIENT_BUFFER;
@@ -130,271 +127,239 @@ private:
 
 }  // namespace
 
-#define VARDEL_REQUIRE_ENTRY(field) \
-    if (!FValid || !(field)) return SCARD_E_UNSUPPORTED_FEATURE
+namespace e = platform::entries;
+using platform::Call;
+using platform::Forward;
+using platform::Through;
 
 Status TPCSCRaw::SCardBeginTransaction(Handle hContext) {
-    VARDEL_REQUIRE_ENTRY(FSCardBeginTransaction);
-    InFlightCall in("SCardBeginTransaction");
-    return Code(FSCardBeginTransaction(static_cast<NativeHandle>(hContext)));
+    return Forward(FValid, FSCardBeginTransaction, e::kBeginTransaction,
+                   static_cast<NativeHandle>(hContext));
 }
 
 Status TPCSCRaw::SCardCancel(Handle hContext) {
-    VARDEL_REQUIRE_ENTRY(FSCardCancel);
-    InFlightCall in("SCardCancel");
-    return Code(FSCardCancel(static_cast<NativeHandle>(hContext)));
+    return Forward(FValid, FSCardCancel, e::kCancel, static_cast<NativeHandle>(hContext));
 }
 
 Status TPCSCRaw::SCardConnect(Handle hContext, const char16_t* pReader, std::uint32_t ShareMode,
                               std::uint32_t PreferredProtocols, Handle& CardHandle,
                               std::uint32_t& ActiveProtocol) {
-    VARDEL_REQUIRE_ENTRY(FSCardConnect);
-    const std::string reader = ToBytes(pReader);
-    NativeHandle card = static_cast<NativeHandle>(CardHandle);
-    NativeDword active = ActiveProtocol;
-    Status status;
-    {
-        InFlightCall in("SCardConnect");
-        status = Code(FSCardConnect(static_cast<NativeHandle>(hContext),
-                                    pReader ? reader.c_str() : nullptr, ShareMode,
-                                    PreferredProtocols, &card, &active));
-    }
-    CardHandle = static_cast<Handle>(card);
-    ActiveProtocol = static_cast<std::uint32_t>(active);
-    return status;
+    return Through(FValid, FSCardConnect, e::kConnect, [&](const Call<TSCardConnect>& call) {
+        const std::string reader = ToBytes(pReader);
+        NativeHandle card = static_cast<NativeHandle>(CardHandle);
+        NativeDword active = ActiveProtocol;
+        const Status status = call(static_cast<NativeHandle>(hContext), pReader ? reader.c_str() : nullptr,
+                                   ShareMode, PreferredProtocols, &card, &active);
+        CardHandle = static_cast<Handle>(card);
+        ActiveProtocol = static_cast<std::uint32_t>(active);
+        return status;
+    });
 }
 
 Status TPCSCRaw::SCardControl(Handle hContext, std::uint32_t IoCtl, const void* pInBuffer,
                               std::uint32_t SizeInBuffer, void* pOutBuffer,
                               std::uint32_t SizeOutBuffer, std::uint32_t& BytesRet) {
-    VARDEL_REQUIRE_ENTRY(FSCardControl);
-    NativeDword returned = BytesRet;
-    Status status;
-    {
-        InFlightCall in("SCardControl");
-        status = Code(FSCardControl(static_cast<NativeHandle>(hContext), IoCtl, pInBuffer,
-                                    SizeInBuffer, pOutBuffer, SizeOutBuffer, &returned));
-    }
-    BytesRet = static_cast<std::uint32_t>(returned);
-    return status;
+    return Through(FValid, FSCardControl, e::kControl, [&](const Call<TSCardControl>& call) {
+        NativeDword returned = BytesRet;
+        const Status status = call(static_cast<NativeHandle>(hContext), IoCtl, pInBuffer, SizeInBuffer,
+                                   pOutBuffer, SizeOutBuffer, &returned);
+        BytesRet = static_cast<std::uint32_t>(returned);
+        return status;
+    });
 }
 
 Status TPCSCRaw::SCardDisconnect(Handle hContext, std::uint32_t Disposition) {
-    VARDEL_REQUIRE_ENTRY(FSCardDisconnect);
-    InFlightCall in("SCardDisconnect");
-    return Code(FSCardDisconnect(static_cast<NativeHandle>(hContext), Disposition));
+    return Forward(FValid, FSCardDisconnect, e::kDisconnect, static_cast<NativeHandle>(hContext),
+                   Disposition);
 }
 
 Status TPCSCRaw::SCardEndTransaction(Handle hContext, std::uint32_t Disposition) {
-    VARDEL_REQUIRE_ENTRY(FSCardEndTransaction);
-    InFlightCall in("SCardEndTransaction");
-    return Code(FSCardEndTransaction(static_cast<NativeHandle>(hContext), Disposition));
+    return Forward(FValid, FSCardEndTransaction, e::kEndTransaction,
+                   static_cast<NativeHandle>(hContext), Disposition);
 }
 
 Status TPCSCRaw::SCardEstablishContext(std::uint32_t Scope, const void* pReserved1,
                                        const void* pReserved2, Handle& hContext) {
-    VARDEL_REQUIRE_ENTRY(FSCardEstablishContext);
-    NativeHandle context = static_cast<NativeHandle>(hContext);
-    Status status;
-    {
-        InFlightCall in("SCardEstablishContext");
-        status = Code(FSCardEstablishContext(Scope, pReserved1, pReserved2, &context));
-    }
-    hContext = static_cast<Handle>(context);
-    return status;
+    return Through(FValid, FSCardEstablishContext, e::kEstablishContext,
+                   [&](const Call<TSCardEstablishContext>& call) {
+                       NativeHandle context = static_cast<NativeHandle>(hContext);
+                       const Status status = call(Scope, pReserved1, pReserved2, &context);
+                       hContext = static_cast<Handle>(context);
+                       return status;
+                   });
 }
 
 Status TPCSCRaw::SCardFreeMemory(Handle hContext, const void* pMem) {
-    VARDEL_REQUIRE_ENTRY(FSCardFreeMemory);
-    InFlightCall in("SCardFreeMemory");
-    return Code(FSCardFreeMemory(static_cast<NativeHandle>(hContext), pMem));
+    return Forward(FValid, FSCardFreeMemory, e::kFreeMemory, static_cast<NativeHandle>(hContext),
+                   pMem);
 }
 
 Status TPCSCRaw::SCardGetAttrib(Handle hCard, std::uint32_t AttrId, std::uint8_t* pAttr,
                                 std::uint32_t& SizeAttr) {
-    VARDEL_REQUIRE_ENTRY(FSCardGetAttrib);
-    NativeDword size = SizeAttr;
-    Status status;
-    {
-        InFlightCall in("SCardGetAttrib");
-        status = Code(FSCardGetAttrib(static_cast<NativeHandle>(hCard), AttrId, pAttr, &size));
-    }
-    SizeAttr = static_cast<std::uint32_t>(size);
-    return status;
+    return Through(FValid, FSCardGetAttrib, e::kGetAttrib, [&](const Call<TSCardGetAttrib>& call) {
+        NativeDword size = SizeAttr;
+        const Status status = call(static_cast<NativeHandle>(hCard), AttrId, pAttr, &size);
+        SizeAttr = static_cast<std::uint32_t>(size);
+        return status;
+    });
 }
 
 Status TPCSCRaw::SCardGetProviderId(Handle hContext, const char16_t* pCard,
                                     std::uint8_t (&GuidProviderId)[16]) {
-    VARDEL_REQUIRE_ENTRY(FSCardGetProviderId);
-    const std::string card = ToBytes(pCard);
-    InFlightCall in("SCardGetProviderId");
-    return Code(FSCardGetProviderId(static_cast<NativeHandle>(hContext),
-                                    pCard ? card.c_str() : nullptr, GuidProviderId));
+    return Through(FValid, FSCardGetProviderId, e::kGetProviderId,
+                   [&](const Call<TSCardGetProviderId>& call) {
+                       const std::string card = ToBytes(pCard);
+                       return call(static_cast<NativeHandle>(hContext),
+                                   pCard ? card.c_str() : nullptr, GuidProviderId);
+                   });
 }
 
 Status TPCSCRaw::SCardGetStatusChange(Handle hContext, std::uint32_t Timeout,
                                       PSCardReaderStateA pReaderStates,
                                       std::uint32_t ReadersStatesCount) {
-    VARDEL_REQUIRE_ENTRY(FSCardGetStatusChange);
-    if (!pReaderStates) ReadersStatesCount = 0;
-    NativeStates native(pReaderStates, ReadersStatesCount);
-    Status status;
-    {
-        InFlightCall in("SCardGetStatusChange");
-        status = Code(FSCardGetStatusChange(static_cast<NativeHandle>(hContext), Timeout,
-                                            ReadersStatesCount ? native.data() : nullptr,
-                                            ReadersStatesCount));
-    }
-    native.CopyBack(pReaderStates);
-    return status;
+    return Through(FValid, FSCardGetStatusChange, e::kGetStatusChange,
+                   [&](const Call<TSCardGetStatusChange>& call) {
+                       if (!pReaderStates) ReadersStatesCount = 0;
+                       NativeStates native(pReaderStates, ReadersStatesCount);
+                       const Status status =
+                           call(static_cast<NativeHandle>(hContext), Timeout,
+                                ReadersStatesCount ? native.data() : nullptr, ReadersStatesCount);
+                       native.CopyBack(pReaderStates);
+                       return status;
+                   });
 }
 
 Status TPCSCRaw::SCardListReaders(Handle hContext, const char16_t* pGroups, char16_t* pReaders,
                                   std::uint32_t& SizeReaders) {
-    VARDEL_REQUIRE_ENTRY(FSCardListReaders);
-    const std::string groups = pGroups ? MultiToBytes(pGroups) : std::string();
-    return FetchMultiString(
-        [&](char* buffer, NativeDword* size) {
-            InFlightCall in("SCardListReaders");
-            return Code(FSCardListReaders(static_cast<NativeHandle>(hContext),
-                                          pGroups ? groups.c_str() : nullptr, buffer, size));
-        },
-        pReaders, SizeReaders);
+    return Through(FValid, FSCardListReaders, e::kListReaders, [&](const Call<TSCardListReaders>& call) {
+        const std::string groups = pGroups ? MultiToBytes(pGroups) : std::string();
+        return FetchMultiString(
+            [&](char* buffer, NativeDword* size) {
+                return call(static_cast<NativeHandle>(hContext), pGroups ? groups.c_str() : nullptr,
+                            buffer, size);
+            },
+            pReaders, SizeReaders);
+    });
 }
 
 Status TPCSCRaw::SCardListCards(Handle hContext, const std::uint8_t* pAtr,
                                 const void* pGuidInterfaces, std::uint32_t GuidInterfacesCount,
                                 char16_t* pCards, std::uint32_t& SizeCards) {
-    VARDEL_REQUIRE_ENTRY(FSCardListCards);
-    return FetchMultiString(
-        [&](char* buffer, NativeDword* size) {
-            InFlightCall in("SCardListCards");
-            return Code(FSCardListCards(static_cast<NativeHandle>(hContext), pAtr,
-                                        pGuidInterfaces, GuidInterfacesCount, buffer, size));
-        },
-        pCards, SizeCards);
+    return Through(FValid, FSCardListCards, e::kListCards, [&](const Call<TSCardListCards>& call) {
+        return FetchMultiString(
+            [&](char* buffer, NativeDword* size) {
+                return call(static_cast<NativeHandle>(hContext), pAtr, pGuidInterfaces,
+                            GuidInterfacesCount, buffer, size);
+            },
+            pCards, SizeCards);
+    });
 }
 
 Status TPCSCRaw::SCardListInterfaces(Handle hContext, const char16_t* pCard, void* pGuidInterfaces,
                                      std::uint32_t& GuidInterfacesCount) {
-    VARDEL_REQUIRE_ENTRY(FSCardListInterfaces);
-    const std::string card = ToBytes(pCard);
-    NativeDword count = GuidInterfacesCount;
-    Status status;
-    {
-        InFlightCall in("SCardListInterfaces");
-        status = Code(FSCardListInterfaces(static_cast<NativeHandle>(hContext),
-                                           pCard ? card.c_str() : nullptr, pGuidInterfaces,
-                                           &count));
-    }
-    GuidInterfacesCount = static_cast<std::uint32_t>(count);
-    return status;
+    return Through(FValid, FSCardListInterfaces, e::kListInterfaces,
+                   [&](const Call<TSCardListInterfaces>& call) {
+                       const std::string card = ToBytes(pCard);
+                       NativeDword count = GuidInterfacesCount;
+                       const Status status = call(static_cast<NativeHandle>(hContext),
+                                                  pCard ? card.c_str() : nullptr, pGuidInterfaces,
+                                                  &count);
+                       GuidInterfacesCount = static_cast<std::uint32_t>(count);
+                       return status;
+                   });
 }
 
 Status TPCSCRaw::SCardListReaderGroups(Handle hContext, char16_t* pGroups,
                                        std::uint32_t& SizeGroups) {
-    VARDEL_REQUIRE_ENTRY(FSCardListReaderGroups);
-    return FetchMultiString(
-        [&](char* buffer, NativeDword* size) {
-            InFlightCall in("SCardListReaderGroups");
-            return Code(FSCardListReaderGroups(static_cast<NativeHandle>(hContext), buffer, size));
-        },
-        pGroups, SizeGroups);
+    return Through(FValid, FSCardListReaderGroups, e::kListReaderGroups,
+                   [&](const Call<TSCardListReaderGroups>& call) {
+                       return FetchMultiString(
+                           [&](char* buffer, NativeDword* size) {
+                               return call(static_cast<NativeHandle>(hContext), buffer, size);
+                           },
+                           pGroups, SizeGroups);
+                   });
 }
 
 Status TPCSCRaw::SCardLocateCards(Handle hContext, const char16_t* pCards,
                                   PSCardReaderStateA pReaderStates,
                                   std::uint32_t ReaderStatesCount) {
-    VARDEL_REQUIRE_ENTRY(FSCardLocateCards);
-    const std::string cards = pCards ? MultiToBytes(pCards) : std::string();
-    if (!pReaderStates) ReaderStatesCount = 0;
-    NativeStates native(pReaderStates, ReaderStatesCount);
-    Status status;
-    {
-        InFlightCall in("SCardLocateCards");
-        status = Code(FSCardLocateCards(static_cast<NativeHandle>(hContext),
-                                        pCards ? cards.c_str() : nullptr,
-                                        ReaderStatesCount ? native.data() : nullptr,
-                                        ReaderStatesCount));
-    }
-    native.CopyBack(pReaderStates);
-    return status;
+    return Through(FValid, FSCardLocateCards, e::kLocateCards, [&](const Call<TSCardLocateCards>& call) {
+        const std::string cards = pCards ? MultiToBytes(pCards) : std::string();
+        if (!pReaderStates) ReaderStatesCount = 0;
+        NativeStates native(pReaderStates, ReaderStatesCount);
+        const Status status = call(static_cast<NativeHandle>(hContext), pCards ? cards.c_str() : nullptr,
+                                   ReaderStatesCount ? native.data() : nullptr, ReaderStatesCount);
+        native.CopyBack(pReaderStates);
+        return status;
+    });
 }
 
 Status TPCSCRaw::SCardReconnect(Handle hCard, std::uint32_t ShareMode,
                                 std::uint32_t PreferredProtocols, std::uint32_t dwInitialization,
                                 std::uint32_t& ActiveProtocol) {
-    VARDEL_REQUIRE_ENTRY(FSCardReconnect);
-    NativeDword active = ActiveProtocol;
-    Status status;
-    {
-        InFlightCall in("SCardReconnect");
-        status = Code(FSCardReconnect(static_cast<NativeHandle>(hCard), ShareMode,
-                                      PreferredProtocols, dwInitialization, &active));
-    }
-    ActiveProtocol = static_cast<std::uint32_t>(active);
-    return status;
+    return Through(FValid, FSCardReconnect, e::kReconnect, [&](const Call<TSCardReconnect>& call) {
+        NativeDword active = ActiveProtocol;
+        const Status status = call(static_cast<NativeHandle>(hCard), ShareMode, PreferredProtocols,
+                                   dwInitialization, &active);
+        ActiveProtocol = static_cast<std::uint32_t>(active);
+        return status;
+    });
 }
 
 Status TPCSCRaw::SCardReleaseContext(Handle hContext) {
-    VARDEL_REQUIRE_ENTRY(FSCardReleaseContext);
-    InFlightCall in("SCardReleaseContext");
-    return Code(FSCardReleaseContext(static_cast<NativeHandle>(hContext)));
+    return Forward(FValid, FSCardReleaseContext, e::kReleaseContext,
+                   static_cast<NativeHandle>(hContext));
 }
 
 Status TPCSCRaw::SCardTransmit(Handle hCard, const TSCardIoRequest* PioSendPci,
                                const std::uint8_t* SendBuffer, std::uint32_t SizeSendBuffer,
                                TSCardIoRequest* PioRecvPci, std::uint8_t* RecvBuffer,
                                std::uint32_t& SizeRecvBuffer) {
-    VARDEL_REQUIRE_ENTRY(FSCardTransmit);
-    // Our header counts 8 bytes for itself, pcsc-lite's counts its own size;
-    // protocol-specific bytes after the header are not carried across.
-    constexpr NativeDword kNativeHeader = sizeof(NativeIoRequest);
-    NativeIoRequest send{};
-    if (PioSendPci) send = {PioSendPci->Protocol, kNativeHeader};
-    NativeIoRequest recv{};
-    if (PioRecvPci) recv = {PioRecvPci->Protocol, kNativeHeader};
-    NativeDword received = SizeRecvBuffer;
-    Status status;
-    {
-        InFlightCall in("SCardTransmit");
-        status = Code(FSCardTransmit(static_cast<NativeHandle>(hCard), PioSendPci ? &send : nullptr,
-                                     SendBuffer, SizeSendBuffer, PioRecvPci ? &recv : nullptr,
-                                     RecvBuffer, &received));
-    }
-    if (PioRecvPci) PioRecvPci->Protocol = static_cast<std::uint32_t>(recv.dwProtocol);
-    SizeRecvBuffer = static_cast<std::uint32_t>(received);
-    return status;
+    return Through(FValid, FSCardTransmit, e::kTransmit, [&](const Call<TSCardTransmit>& call) {
+        // Our header counts 8 bytes for itself, pcsc-lite's counts its own
+        // size; protocol-specific bytes after the header are not carried
+        // across.
+        constexpr NativeDword kNativeHeader = sizeof(NativeIoRequest);
+        NativeIoRequest send{};
+        if (PioSendPci) send = {PioSendPci->Protocol, kNativeHeader};
+        NativeIoRequest recv{};
+        if (PioRecvPci) recv = {PioRecvPci->Protocol, kNativeHeader};
+        NativeDword received = SizeRecvBuffer;
+        const Status status = call(static_cast<NativeHandle>(hCard), PioSendPci ? &send : nullptr,
+                                   SendBuffer, SizeSendBuffer, PioRecvPci ? &recv : nullptr,
+                                   RecvBuffer, &received);
+        if (PioRecvPci) PioRecvPci->Protocol = static_cast<std::uint32_t>(recv.dwProtocol);
+        SizeRecvBuffer = static_cast<std::uint32_t>(received);
+        return status;
+    });
 }
 
 Status TPCSCRaw::SCardSetAttrib(Handle hCard, std::uint32_t AttrId, const std::uint8_t* pAttr,
                                 std::uint32_t AttrLen) {
-    VARDEL_REQUIRE_ENTRY(FSCardSetAttrib);
-    InFlightCall in("SCardSetAttrib");
-    return Code(FSCardSetAttrib(static_cast<NativeHandle>(hCard), AttrId, pAttr, AttrLen));
+    return Forward(FValid, FSCardSetAttrib, e::kSetAttrib, static_cast<NativeHandle>(hCard),
+                   AttrId, pAttr, AttrLen);
 }
 
 Status TPCSCRaw::SCardStatus(Handle hCard, char16_t* pReaderNames, std::uint32_t& SizeReaderNames,
                              std::uint32_t& State, std::uint32_t& Protocol, std::uint8_t* pAtr,
                              std::uint32_t& AtrLen) {
-    VARDEL_REQUIRE_ENTRY(FSCardStatus);
-    NativeDword state = State;
-    NativeDword protocol = Protocol;
-    NativeDword atrLen = AtrLen;
-    const Status status = FetchMultiString(
-        [&](char* buffer, NativeDword* size) {
-            atrLen = AtrLen;  // a retried call gets the caller's ATR room again
-            InFlightCall in("SCardStatus");
-            return Code(FSCardStatus(static_cast<NativeHandle>(hCard), buffer, size, &state,
-                                     &protocol, pAtr, &atrLen));
-        },
-        pReaderNames, SizeReaderNames);
-    State = static_cast<std::uint32_t>(state);
-    Protocol = static_cast<std::uint32_t>(protocol);
-    AtrLen = static_cast<std::uint32_t>(atrLen);
-    return status;
+    return Through(FValid, FSCardStatus, e::kStatus, [&](const Call<TSCardStatus>& call) {
+        NativeDword state = State;
+        NativeDword protocol = Protocol;
+        NativeDword atrLen = AtrLen;
+        const Status status = FetchMultiString(
+            [&](char* buffer, NativeDword* size) {
+                atrLen = AtrLen;  // a retried call gets the caller's ATR room again
+                return call(static_cast<NativeHandle>(hCard), buffer, size, &state, &protocol, pAtr,
+                            &atrLen);
+            },
+            pReaderNames, SizeReaderNames);
+        State = static_cast<std::uint32_t>(state);
+        Protocol = static_cast<std::uint32_t>(protocol);
+        AtrLen = static_cast<std::uint32_t>(atrLen);
+        return status;
+    });
 }
-
-#undef VARDEL_REQUIRE_ENTRY
 
 }  // namespace pcsc

@@ -1,8 +1,10 @@
 // UTF-16 <-> UTF-8, written out by hand: <codecvt> is deprecated and the
 // smart-card library's names must never be silently cut or dropped.
+#include "pcsc/TextConversions.h"
+
 #include "pcsc/platform/Platform.h"
 
-namespace pcsc::platform {
+namespace pcsc {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -188,10 +190,10 @@ bool HasUndecodedBytes(std::u16string_view name) {
 
 std::u16string AnsiToUtf16(std::string_view text) {
 #if defined(VARDEL_PCSC_WINSCARD)
-    return AnsiCodePageToUtf16(text);
+    return platform::AnsiCodePageToUtf16(text);
 #else
     return Utf8ToUtf16(text);
 #endif
 }
 
-}  // namespace pcsc::platform
+}  // namespace pcsc

@@ -23,12 +23,12 @@ std::mutex g_errorMutex;
 std::string g_lastError;
 
 std::wstring Wide(std::string_view utf8) {
-    const std::u16string text = Utf8ToUtf16(utf8);
+    const std::u16string text = pcsc::Utf8ToUtf16(utf8);
     return std::wstring(text.begin(), text.end());
 }
 
 std::string Narrow(std::wstring_view wide) {
-    return Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
+    return pcsc::Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
 // The override as the user wrote it ("" when unset).

@@ -1,0 +1,41 @@
+// Text conversions the whole tool shares: UTF-16 and UTF-8, the smart-card
+// library's 8-bit texts, and the lossless codec of pcsc-lite's reader names.
+// Written out by hand (platform/Text.cpp): <codecvt> is deprecated, and a
+// reader's name must never be silently cut or dropped.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pcsc {
+
+// UTF-16 <-> UTF-8. Ill-formed input is never dropped silently: an unpaired
+// surrogate or an invalid byte becomes U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+std::u16string Utf8ToUtf16(std::string_view text);
+
+// Text from the smart-card library's 8-bit entry points: the ANSI code page
+// on Windows, UTF-8 on pcsc-lite.
+std::u16string AnsiToUtf16(std::string_view text);
+
+// pcsc-lite hands reader names over as bytes, exactly as a driver or a
+// reader.conf wrote them, and only those bytes name the reader in later
+// calls. Its wrappers therefore turn names into UTF-16 and back losslessly:
+// UTF-8 sequences become their characters, and every byte that is not part
+// of one becomes U+DC80 to U+DCFF (an unpaired low surrogate, which no UTF-8
+// text can give), so that NameToBytes(NameFromBytes(b)) == b for any bytes.
+// Windows gives names as UTF-16: nothing there is ever such a byte.
+#if defined(_WIN32)
+inline constexpr bool kNamesAreBytes = false;
+#else
+inline constexpr bool kNamesAreBytes = true;
+#endif
+std::u16string NameFromBytes(std::string_view bytes);
+// UTF-8, but U+DC80 to U+DCFF standing alone go back to the byte they hold;
+// any other unpaired surrogate becomes U+FFFD.
+std::string NameToBytes(std::u16string_view name);
+// True when the name holds a byte that was not UTF-8 (U+DC80 to U+DCFF
+// standing alone).
+bool HasUndecodedBytes(std::u16string_view name);
+
+}  // namespace pcsc
