@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "checks/safeModule.h"
+#include "pcsc/ServiceStatus.h"
 #include "pcsc/TextConversions.h"
 
 namespace cli {
@@ -20,11 +21,10 @@ CheckOutcome RunSerialOnce(const SerialCheckRunner& runner) {
     return outcome;
 }
 
-bool DirectUnreachable(const CheckOutcome& direct) {
-    if (!direct.establishCode || *direct.establishCode != pcsc::SCARD_S_SUCCESS) return true;
-    if (!direct.listCode || direct.listMalformed) return true;
-    // No reader is not a failure.
-    return *direct.listCode != pcsc::SCARD_S_SUCCESS && *direct.listCode != pcsc::SCARD_E_NO_READERS_AVAILABLE;
+bool Unreachable(const CheckOutcome& check) {
+    // A failed context is never followed by a listing.
+    if (!check.establishCode || pcsc::IsServiceUnreachable(*check.establishCode)) return true;
+    return !check.listCode || check.listMalformed || pcsc::IsServiceUnreachable(*check.listCode);
 }
 
 CheckOutcome RunDirectOnce() {
@@ -56,7 +56,7 @@ CheckOutcome RunDirectOnce() {
         outcome.error = error.what();
         outcome.pieces = pane.Pieces();
     }
-    outcome.unreachable = DirectUnreachable(outcome);
+    outcome.unreachable = Unreachable(outcome);
     return outcome;
 }
 

@@ -18,9 +18,10 @@ CheckOutcome RunSerialOnce(const SerialCheckRunner& runner);
 
 CheckOutcome RunDirectOnce();
 
-// The direct check could not reach the service or the library (no library
-// or function, no context), or got no readable list from it (a listing that
-// failed with any code but "no reader", or a list that could not be split).
-bool DirectUnreachable(const CheckOutcome& direct);
+// A PC/SC check (service or direct) could not reach the service or the
+// library (no library or function, no context), or got no readable list
+// from it (a listing that failed with any code but "no reader", or a list
+// that could not be read): exit status 2.
+bool Unreachable(const CheckOutcome& check);
 
 }  // namespace cli

@@ -1,6 +1,7 @@
 #include "cli/ServiceSession.h"
 
 #include "checks/safeModule.h"
+#include "cli/Checks.h"
 #include "pcsc/TextConversions.h"
 
 namespace cli {
@@ -106,25 +107,24 @@ CheckOutcome ServiceSession::Outcome() const {
     outcome.pieces = pane_.Pieces();
     outcome.readers = found_;
     outcome.serviceReached = Valid();
-    outcome.unreachable = !Valid();
-    const pcsc::TPCSC* manager = check_.Manager();
-    if (!manager) return outcome;
-    outcome.establishCode = manager->EstablishStatus();
-    const std::optional<pcsc::ListingResult> listing = manager->LastListing();
-    if (!listing) return outcome;
-    outcome.listCode = listing->status;
-    outcome.listMalformed = listing->malformed;
-    if (listing->Failed()) {
-        // The window's pane stops at its headings here: the terminal says why.
-        checks::RecordingPane ending;
-        if (listing->malformed) {
-            checks::AppendListingMalformed(ending);
-        } else {
-            checks::AppendListingFailed(ending, listing->status);
+    if (const pcsc::TPCSC* manager = check_.Manager()) {
+        outcome.establishCode = manager->EstablishStatus();
+        if (const std::optional<pcsc::ListingResult> listing = manager->LastListing()) {
+            outcome.listCode = listing->status;
+            outcome.listMalformed = listing->malformed;
+            if (listing->Failed()) {
+                // The window's pane stops at its headings here: the terminal says why.
+                checks::RecordingPane ending;
+                if (listing->malformed) {
+                    checks::AppendListingMalformed(ending);
+                } else {
+                    checks::AppendListingFailed(ending, listing->status);
+                }
+                outcome.pieces.insert(outcome.pieces.end(), ending.Pieces().begin(), ending.Pieces().end());
+            }
         }
-        outcome.pieces.insert(outcome.pieces.end(), ending.Pieces().begin(), ending.Pieces().end());
-        outcome.unreachable = true;
     }
+    outcome.unreachable = Unreachable(outcome);
     return outcome;
 }
 

@@ -4,6 +4,7 @@
 
 #include "pcsc/PCSCRaw.h"
 #include "pcsc/ReaderListThread.h"
+#include "pcsc/ServiceStatus.h"
 #include "pcsc/Tools.h"
 
 namespace pcsc {
@@ -15,6 +16,10 @@ constexpr std::chrono::milliseconds kWatcherStopWait{1000};
 constexpr int kListingAttempts = 3;
 
 }  // namespace
+
+bool ListingResult::Failed() const {
+    return malformed || IsServiceUnreachable(status);
+}
 
 TPCSC::TPCSC() : TPCSC(TReaderListThread::kDefaultCycle) {}
 

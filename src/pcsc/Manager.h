@@ -51,9 +51,7 @@ struct ListingResult {
     // after every attempt.
     bool malformed = false;
 
-    bool Failed() const {
-        return malformed || (status != SCARD_S_SUCCESS && status != SCARD_E_NO_READERS_AVAILABLE);
-    }
+    bool Failed() const;
 };
 
 class TPCSC {

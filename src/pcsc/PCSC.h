@@ -10,6 +10,7 @@
 #include "pcsc/PCSCRaw.h"
 #include "pcsc/Reader.h"
 #include "pcsc/ReaderListThread.h"
+#include "pcsc/ServiceStatus.h"
 #include "pcsc/TextConversions.h"
 #include "pcsc/Thread.h"
 #include "pcsc/Tools.h"

@@ -2,6 +2,7 @@
 #include "pcsc/Reader.h"
 
 #include "pcsc/PCSCRaw.h"
+#include "pcsc/ServiceStatus.h"
 #include "pcsc/Tools.h"
 
 namespace pcsc {
@@ -12,12 +13,6 @@ constexpr std::uint32_t kTransmitRoom = 66000;
 constexpr std::uint32_t kControlRoom = 264;
 
 }  // namespace
-
-bool IsServiceLost(Status status) {
-    return status == SCARD_E_SERVICE_STOPPED || status == SCARD_E_NO_SERVICE ||
-           status == SCARD_E_INVALID_HANDLE || status == ERROR_INVALID_HANDLE ||
-           status == ERROR_BROKEN_PIPE;
-}
 
 TPCSCReader::TPCSCReader(const std::u16string& AReaderName, std::shared_ptr<TPCSCRaw> PCSCRaw)
     : FPCSCRaw(std::move(PCSCRaw)), FReaderName(AReaderName), FDisplayName(AReaderName) {

@@ -131,8 +131,4 @@ private:
     std::chrono::steady_clock::time_point FLastContextAttempt{};
 };
 
-// True for the answers that mean the service went away or the handle died:
-// only a new context helps then.
-bool IsServiceLost(Status status);
-
 }  // namespace pcsc

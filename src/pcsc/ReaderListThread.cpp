@@ -1,7 +1,7 @@
 #include "pcsc/ReaderListThread.h"
 
 #include "pcsc/PCSCRaw.h"
-#include "pcsc/Reader.h"
+#include "pcsc/ServiceStatus.h"
 
 namespace pcsc {
 namespace {
