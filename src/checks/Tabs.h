@@ -1,4 +1,5 @@
-// Captions of the three checks' tabs, in the window's order.
+// Captions of the three checks' tabs, in the window's order: the window's
+// model (window/MainWindow.h) and the terminal program take them from here.
 #pragma once
 
 #include <string_view>

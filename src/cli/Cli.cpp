@@ -25,16 +25,6 @@ bool UseColor(ColorMode mode, bool outIsTerminal) {
     return outIsTerminal && !(noColor && *noColor) && !(term && std::string_view(term) == "dumb");
 }
 
-// Static texts for the watchdog (see NoteStep).
-const char* StepName(CheckId id) {
-    switch (id) {
-        case CheckId::Service: return "Lecteurs PC/SC";
-        case CheckId::Serial: return "Lecteurs COM (GALSS)";
-        case CheckId::Direct: return "Lecteurs PC/SC (sans ScardSvr)";
-    }
-    return "";
-}
-
 int Explain(pcsc::Status code, Output& out) {
     out.Write(pcsc::Utf16ToUtf8(checks::SCardErrorText(code)) + "\n");
     return kExitStopped;
@@ -94,7 +84,7 @@ int RunCli(const Options& options, Environment& env) {
     std::vector<CheckOutcome> outcomes;
     for (const CheckId id : options.checks) {
         if (env.stop.Requested()) break;
-        NoteStep(StepName(id));
+        NoteStep(CheckTitleUtf8(id));
         CheckOutcome outcome;
         switch (id) {
             case CheckId::Service: outcome = ServiceCheckOnce(options, env, loop, events, session); break;

@@ -26,6 +26,8 @@ inline std::u16string_view CheckTitle(CheckId id) {
     }
     return u"";
 }
+// The same in UTF-8, a static text.
+const char* CheckTitleUtf8(CheckId id);
 
 // A reader's details as the service check's manager read them at discovery.
 struct ReaderDetails {

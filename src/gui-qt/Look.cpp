@@ -10,6 +10,8 @@
 #include <QStyle>
 #include <QStyleFactory>
 
+#include "window/MainWindow.h"
+
 namespace gui {
 
 bool RegisterTahoma(const char* dir) {
@@ -21,7 +23,7 @@ bool RegisterTahoma(const char* dir) {
 }
 
 QFont TahomaFont(int pixels, bool bold) {
-    QFont font(QStringLiteral("Tahoma"));
+    QFont font(QString::fromUtf16(window::kFontFace.data(), static_cast<qsizetype>(window::kFontFace.size())));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixels);
     font.setBold(bold);

@@ -17,14 +17,17 @@
 #include <QTabWidget>
 #include <QUrl>
 
+#include <map>
+#include <stdexcept>
+#include <string>
+
 #include "HandlerErrors.h"
-#include "Links.h"
 #include "Look.h"
 #include "RichTextPane.h"
 #include "checks/SerialCheck.h"
 #include "checks/ServiceCheck.h"
-#include "checks/Tabs.h"
 #include "checks/safeModule.h"
+#include "window/MainWindow.h"
 
 namespace gui {
 namespace {
@@ -55,53 +58,56 @@ QString FromU16(std::u16string_view text) {
     return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* name, const QRect& geometry, const QString& text,
-                  const QFont& font) {
+QString Name(const window::Component& c) {
+    return QString::fromLatin1(c.name.data(), static_cast<qsizetype>(c.name.size()));
+}
+
+QRect Geometry(const window::Rect& r) {
+    return QRect(r.left, r.top, r.width, r.height);
+}
+
+QFont FontOf(const window::Component& c) {
+    return TahomaFont(c.font.Pixels(), c.font.bold);
+}
+
+QLabel* MakeLabel(QWidget* parent, const window::Component& c, const QString& text) {
     auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
-    label->setFont(font);
+    label->setGeometry(Geometry(c.place));
     return label;
 }
 
-QPushButton* MakeFlatButton(QWidget* parent, const char* name, const QRect& geometry, const QString& caption,
-                            const QString& picture) {
-    auto* button = new QPushButton(QIcon(picture), caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setGeometry(geometry);
-    button->setIconSize(QSize(24, 24));
+QPushButton* MakeFlatButton(QWidget* parent, const window::Component& c) {
+    const QString picture = QStringLiteral(":/pictures/%1.png").arg(QString::fromLatin1(window::PictureName(c.picture)));
+    auto* button = new QPushButton(QIcon(picture), FromU16(c.caption), parent);
+    button->setGeometry(Geometry(c.place));
+    button->setIconSize(QSize(window::kPictureSize, window::kPictureSize));
     button->setFocusPolicy(Qt::NoFocus);
     button->setCursor(Qt::PointingHandCursor);
     button->setStyleSheet(QString::fromLatin1(kFlatButtonStyle));
-    // Set, not inherited: a widget with a style sheet of its own inside the
-    // page control does not take its page's font.
-    button->setFont(TahomaFont(11));
     return button;
 }
 
-RichTextPane* MakePane(QWidget* parent, const char* name) {
-    auto* pane = new RichTextPane(parent);
-    pane->setObjectName(QString::fromLatin1(name));
-    pane->setGeometry(0, 91, 553, 159);
-    pane->setFont(TahomaFont(11));
-    return pane;
+QTabWidget* MakePageControl(QWidget* parent, const window::Component& c) {
+    auto* pages = new QTabWidget(parent);
+    pages->setGeometry(Geometry(c.place));
+    pages->setStyleSheet(QString::fromLatin1(kPageControlStyle));
+    pages->tabBar()->setDrawBase(false);
+    pages->tabBar()->setExpanding(false);
+    pages->tabBar()->setElideMode(Qt::ElideNone);
+    pages->setUsesScrollButtons(false);
+    return pages;
 }
 
-QWidget* MakeSheet(QTabWidget* pages, const char* name, std::u16string_view caption) {
+QWidget* MakeSheet(QWidget* parent, const window::Component& c) {
     auto* sheet = new QWidget;
-    sheet->setObjectName(QString::fromLatin1(name));
-    // Set, not inherited: a page does not take the window's font through the
-    // page control, whose style sheet comes between.
-    sheet->setFont(TahomaFont(11));
-    pages->addTab(sheet, FromU16(caption));
+    qobject_cast<QTabWidget*>(parent)->addTab(sheet, FromU16(c.caption));
     return sheet;
 }
 
-QLabel* MakeLink(QWidget* parent, const char* name, const QRect& geometry, const QString& caption,
-                 const char* address) {
+QLabel* MakeLink(QWidget* parent, const window::Component& c) {
     const QString anchor = QStringLiteral("<a href=\"%1\">%2</a>")
-                               .arg(QString::fromUtf8(address).toHtmlEscaped(), caption.toHtmlEscaped());
-    QLabel* link = MakeLabel(parent, name, geometry, anchor, TahomaFont(12));
+                               .arg(QString::fromUtf8(c.address).toHtmlEscaped(), FromU16(c.caption).toHtmlEscaped());
+    QLabel* link = MakeLabel(parent, c, anchor);
     link->setTextFormat(Qt::RichText);
     link->setOpenExternalLinks(false);
     link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
@@ -112,78 +118,69 @@ QLabel* MakeLink(QWidget* parent, const char* name, const QRect& geometry, const
     return link;
 }
 
+QComboBox* MakeComboBox(QWidget* parent, const window::Component& c) {
+    auto* combo = new QComboBox(parent);
+    combo->setGeometry(Geometry(c.place));
+    combo->setEditable(true);
+    combo->setEditText(FromU16(c.caption));
+    return combo;
+}
+
 }  // namespace
 
 Tfiche_ppal::Tfiche_ppal(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
-    setObjectName(QStringLiteral("fiche_ppal"));
-    setWindowTitle(QStringLiteral("Vardel - Contrôle des lecteurs"));
-    setFixedSize(596, 427);
-    setFont(TahomaFont(11));
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    white.setColor(QPalette::Base, Qt::white);
-    white.setColor(QPalette::WindowText, Qt::black);
-    setPalette(white);
-    setAutoFillBackground(true);
+    // The components in the model's order: the links before every other
+    // component that takes the focus, so that the focus goes to the first
+    // of them when the window opens; the bevel before the page control, so
+    // that it lies beneath it.
+    std::map<std::string_view, QWidget*> made;
+    for (const window::Component& c : window::Components()) {
+        QWidget* widget = Make(c, c.parent.empty() ? nullptr : made.at(c.parent));
+        widget->setObjectName(Name(c));
+        // Set, not inherited: a widget with a style sheet of its own, or
+        // inside the page control's, does not take its parent's font.
+        widget->setFont(FontOf(c));
+        if (c.colour != window::kWindowText) {
+            QPalette palette = widget->palette();
+            palette.setColor(QPalette::WindowText, QColor(c.colour & 0xFF, (c.colour >> 8) & 0xFF, (c.colour >> 16) & 0xFF));
+            widget->setPalette(palette);
+        }
+        if (!c.visible) widget->hide();
+        made[c.name] = widget;
+    }
+    const auto get = [&made]<typename T>(const char* name, T*& field) {
+        field = dynamic_cast<T*>(made.at(name));
+        if (!field) throw std::logic_error(std::string(name) + " is not of the kind the window expects");
+    };
+    get("lbl_about1", lbl_about1);
+    get("lbl_about2", lbl_about2);
+    get("Bevel2", Bevel2);
+    get("PageControl1", PageControl1);
+    get("TabSheet2", TabSheet2);
+    get("btn_config", btn_config);
+    get("lecteur1", lecteur1);
+    get("TabSheet3", TabSheet3);
+    get("SpeedButton1", SpeedButton1);
+    get("lecteur2", lecteur2);
+    get("TabSheet1", TabSheet1);
+    get("SpeedButton2", SpeedButton2);
+    get("lecteur3", lecteur3);
+    get("ComboBox1", ComboBox1);
+    get("btn_quit", btn_quit);
+    get("lbl_link2", lbl_link2);
+    get("lbl_link3", lbl_link3);
 
-    lbl_about1 = MakeLabel(this, "lbl_about1", QRect(108, 14, 361, 29), QStringLiteral("Contrôle des lecteurs Vitale"),
-                           TahomaFont(24, true));
-    lbl_about1->setAlignment(Qt::AlignCenter);
-    lbl_about2 = MakeLabel(this, "lbl_about2", QRect(8, 51, 580, 29),
-                           QStringLiteral("Cette application est compatible avec le logiciel Vardel uniquement"),
-                           TahomaFont(15));
-    lbl_about2->setAlignment(Qt::AlignCenter);
-
-    // The links are made before every other component that takes the focus:
-    // the focus goes to the first of them when the window opens, and the tab
-    // order runs lbl_link2, lbl_link3, then the page control.
-    lbl_link2 = MakeLink(this, "lbl_link2", QRect(451, 403, 108, 19), QStringLiteral("Support à Distance"), kSupportUrl);
-    lbl_link3 = MakeLink(this, "lbl_link3", QRect(40, 401, 119, 19), QStringLiteral("Logiciel lecture Vitale"),
-                         kProductUrl);
-
-    // Made before the page control, so that it lies beneath it.
-    Bevel2 = new QFrame(this);
-    Bevel2->setObjectName(QStringLiteral("Bevel2"));
-    Bevel2->setGeometry(8, 86, 580, 299);
-    Bevel2->setFrameStyle(QFrame::Box | QFrame::Sunken);
-
-    PageControl1 = new QTabWidget(this);
-    PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->setGeometry(16, 96, 561, 281);
-    PageControl1->setStyleSheet(QString::fromLatin1(kPageControlStyle));
-    PageControl1->tabBar()->setDrawBase(false);
-    PageControl1->tabBar()->setExpanding(false);
-    PageControl1->tabBar()->setElideMode(Qt::ElideNone);
-    PageControl1->setUsesScrollButtons(false);
-
-    const QString search = QStringLiteral(":/pictures/search.png");
-    const QString caption = QStringLiteral(" Rechercher les lecteurs");
-    TabSheet2 = MakeSheet(PageControl1, "TabSheet2", checks::kServiceTabCaption);
-    btn_config = MakeFlatButton(TabSheet2, "btn_config", QRect(190, 24, 172, 30), caption, search);
-    lecteur1 = MakePane(TabSheet2, "lecteur1");
-
-    TabSheet3 = MakeSheet(PageControl1, "TabSheet3", checks::kSerialTabCaption);
-    SpeedButton1 = MakeFlatButton(TabSheet3, "SpeedButton1", QRect(190, 24, 172, 30), caption, search);
-    lecteur2 = MakePane(TabSheet3, "lecteur2");
-
-    TabSheet1 = MakeSheet(PageControl1, "TabSheet1", checks::kDirectTabCaption);
-    SpeedButton2 = MakeFlatButton(TabSheet1, "SpeedButton2", QRect(190, 24, 172, 30), caption, search);
-    lecteur3 = MakePane(TabSheet1, "lecteur3");
-    // The direct check's list of reader names: never shown.
-    ComboBox1 = new QComboBox(TabSheet1);
-    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setGeometry(0, 0, 553, 21);
-    ComboBox1->setEditable(true);
-    ComboBox1->setEditText(QStringLiteral("ComboBox1"));
-    ComboBox1->hide();
-
-    btn_quit = MakeFlatButton(this, "btn_quit", QRect(248, 391, 95, 30), QStringLiteral(" Quitter"),
-                              QStringLiteral(":/pictures/quit.png"));
-
-    QWidget::setTabOrder(lbl_link2, lbl_link3);
-    QWidget::setTabOrder(lbl_link3, PageControl1);
+    // The Tab key's stops in their order. A tab sheet's pane follows the
+    // page control by itself: Qt's focus chain keeps a widget's children
+    // after it.
+    QWidget* previous = nullptr;
+    for (const window::Component& c : window::Components()) {
+        if (c.tabStop == 0 || window::Find(c.parent).kind == window::Kind::TabSheet) continue;
+        if (previous) QWidget::setTabOrder(previous, made.at(c.name));
+        previous = made.at(c.name);
+    }
 
     Bind(btn_config, &Tfiche_ppal::btn_configClick);
     Bind(SpeedButton1, &Tfiche_ppal::SpeedButton1Click);
@@ -198,6 +195,44 @@ Tfiche_ppal::Tfiche_ppal(QWidget* parent)
     }
 
     FormCreate();
+}
+
+QWidget* Tfiche_ppal::Make(const window::Component& c, QWidget* parent) {
+    switch (c.kind) {
+        case window::Kind::Window: {
+            setWindowTitle(FromU16(c.caption));
+            setFixedSize(c.place.width, c.place.height);
+            QPalette white = palette();
+            white.setColor(QPalette::Window, Qt::white);
+            white.setColor(QPalette::Base, Qt::white);
+            white.setColor(QPalette::WindowText, Qt::black);
+            setPalette(white);
+            setAutoFillBackground(true);
+            return this;
+        }
+        case window::Kind::Label: {
+            QLabel* label = MakeLabel(parent, c, FromU16(c.caption));
+            label->setAlignment(Qt::AlignCenter);
+            return label;
+        }
+        case window::Kind::LinkLabel: return MakeLink(parent, c);
+        case window::Kind::Bevel: {
+            auto* bevel = new QFrame(parent);
+            bevel->setGeometry(Geometry(c.place));
+            bevel->setFrameStyle(QFrame::Box | QFrame::Sunken);
+            return bevel;
+        }
+        case window::Kind::PageControl: return MakePageControl(parent, c);
+        case window::Kind::TabSheet: return MakeSheet(parent, c);
+        case window::Kind::FlatButton: return MakeFlatButton(parent, c);
+        case window::Kind::ReportPane: {
+            auto* pane = new RichTextPane(parent);
+            pane->setGeometry(Geometry(c.place));
+            return pane;
+        }
+        case window::Kind::ComboBox: return MakeComboBox(parent, c);
+    }
+    throw std::logic_error("a kind of component the window cannot make");
 }
 
 Tfiche_ppal::~Tfiche_ppal() {
@@ -257,11 +292,11 @@ void Tfiche_ppal::btn_quitClick() {
 }
 
 void Tfiche_ppal::lbl_link2Click() {
-    QDesktopServices::openUrl(QUrl(QString::fromUtf8(kSupportUrl)));
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(window::kSupportUrl)));
 }
 
 void Tfiche_ppal::lbl_link3Click() {
-    QDesktopServices::openUrl(QUrl(QString::fromUtf8(kProductUrl)));
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(window::kProductUrl)));
 }
 
 pcsc::TPCSC* Tfiche_ppal::CurrentManager() const {

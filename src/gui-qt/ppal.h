@@ -24,6 +24,9 @@ class ServiceCheck;
 namespace pcsc {
 class TPCSC;
 }
+namespace window {
+struct Component;
+}
 
 namespace gui {
 
@@ -64,6 +67,9 @@ protected:
 
 private:
     void FormCreate();
+    // Makes one component of the window's model (window/MainWindow.h) in
+    // parent; the window itself is this.
+    QWidget* Make(const window::Component& c, QWidget* parent);
     // Binds a component's signal to a handler run through RunHandler.
     void Bind(QPushButton* button, void (Tfiche_ppal::*handler)());
     void Bind(QLabel* link, void (Tfiche_ppal::*handler)());

@@ -3,13 +3,14 @@
 // process.
 #pragma once
 
+#include <string_view>
+
 namespace gui_win32 {
 
 inline constexpr wchar_t kMainWindowClass[] = L"Tfiche_ppal";
 inline constexpr wchar_t kTabSheetClass[] = L"TTabSheet";
 inline constexpr wchar_t kSpeedButtonClass[] = L"TSpeedButton";
 inline constexpr wchar_t kLabelClass[] = L"TLabel";
-inline constexpr wchar_t kMainWindowTitle[] = L"Vardel - Contr\u00f4le des lecteurs";
 
 // Children of the window.
 inline constexpr int kIdLblAbout1 = 101;
@@ -30,5 +31,25 @@ inline constexpr int kIdLecteur2 = 131;     // TabSheet3
 inline constexpr int kIdSpeedButton2 = 140; // TabSheet1
 inline constexpr int kIdLecteur3 = 141;     // TabSheet1
 inline constexpr int kIdComboBox1 = 142;    // TabSheet1
+
+// The identifier of a component's control (window/MainWindow.h); 0 for the
+// window itself and for the bevel, which it paints.
+constexpr int ControlId(std::string_view name) {
+    constexpr struct {
+        std::string_view name;
+        int id;
+    } ids[] = {{"lbl_about1", kIdLblAbout1},     {"lbl_about2", kIdLblAbout2},
+               {"PageControl1", kIdPageControl1}, {"btn_quit", kIdBtnQuit},
+               {"lbl_link2", kIdLblLink2},       {"lbl_link3", kIdLblLink3},
+               {"TabSheet2", kIdTabSheet2},       {"TabSheet3", kIdTabSheet3},
+               {"TabSheet1", kIdTabSheet1},       {"btn_config", kIdBtnConfig},
+               {"lecteur1", kIdLecteur1},         {"SpeedButton1", kIdSpeedButton1},
+               {"lecteur2", kIdLecteur2},         {"SpeedButton2", kIdSpeedButton2},
+               {"lecteur3", kIdLecteur3},         {"ComboBox1", kIdComboBox1}};
+    for (const auto& entry : ids) {
+        if (entry.name == name) return entry.id;
+    }
+    return 0;
+}
 
 }  // namespace gui_win32

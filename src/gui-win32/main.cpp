@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "ControlIds.h"
 #include "Win32MainLoop.h"
+#include "window/MainWindow.h"
 
 namespace {
 
@@ -32,7 +32,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_LINK_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     if (!LoadRichEdit()) {
-        MessageBoxW(nullptr, L"msftedit.dll est introuvable", gui_win32::kMainWindowTitle,
+        const std::u16string_view title = window::Find("fiche_ppal").caption;
+        MessageBoxW(nullptr, L"msftedit.dll est introuvable", std::wstring(title.begin(), title.end()).c_str(),
                     MB_OK | MB_ICONERROR);
         return 1;
     }

@@ -1,8 +1,6 @@
 #include "ppal.h"
 
-#include "Links.h"
 #include "checks/SerialCheck.h"
-#include "checks/Tabs.h"
 #include "checks/safeModule.h"
 #include "pcsc/TextConversions.h"
 
@@ -13,7 +11,6 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
-#include <tuple>
 
 #include "ControlIds.h"
 #include "Dpi.h"
@@ -45,7 +42,7 @@ HMENU IdOf(int id) { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)); }
 HFONT MakeFont(int height, int weight) {
     return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_DONTCARE, L"Tahoma");
+                       DEFAULT_PITCH | FF_DONTCARE, std::wstring(window::kFontFace.begin(), window::kFontFace.end()).c_str());
 }
 
 void SetFont(HWND control, HFONT font) {
@@ -57,29 +54,22 @@ void Move(HWND control, const RECT& place) {
                  place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-// The design, at 96 dots per inch: the window's client size and its
-// children's places (those of the sheets' children relative to the sheet).
-constexpr int kClientWidth = 596;
-constexpr int kClientHeight = 427;
-constexpr RECT kLblAbout1{108, 14, 108 + 361, 14 + 29};
-constexpr RECT kLblAbout2{8, 51, 8 + 580, 51 + 29};
-constexpr RECT kBevel2{8, 86, 8 + 580, 86 + 299};
-constexpr RECT kPageControl1{16, 96, 16 + 561, 96 + 281};
-constexpr RECT kSearchButton{190, 24, 190 + 172, 24 + 30};
-constexpr RECT kPane{0, 91, 0 + 553, 91 + 159};
-constexpr RECT kComboBox1{0, 0, 553, 21};
-constexpr RECT kBtnQuit{248, 391, 248 + 95, 391 + 30};
-constexpr RECT kLblLink2{451, 403, 451 + 108, 403 + 19};
-constexpr RECT kLblLink3{40, 401, 40 + 119, 401 + 19};
+RECT Design(const window::Rect& r) { return RECT{r.left, r.top, r.Right(), r.Bottom()}; }
+
+// A control made at its place of the design, before ApplyDpi scales it.
+HWND MakeControl(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style,
+                 const RECT& place, HWND parent, int id, HINSTANCE instance) {
+    return CreateWindowExW(exStyle, className, text, style, place.left, place.top,
+                           place.right - place.left, place.bottom - place.top, parent, IdOf(id),
+                           instance, nullptr);
+}
+
 // The combo box's height with its list dropped down (it is never shown).
 constexpr int kComboBoxListHeight = 200;
-// The fonts: the window's and the panes' Tahoma 8 pt, the title's 18 pt
-// (24 px) bold, the notice's 15 px characters, the links' 15 px cell.
-constexpr int kFontPoints = 8;
-constexpr int kTitlePoints = 18;
-constexpr int kNoticePixels = 15;
-constexpr int kLinkCellPixels = 15;
-constexpr int kPictureSize = 24;
+
+int PictureResource(window::Picture picture) {
+    return picture == window::Picture::Quit ? IDB_QUIT : IDB_SEARCH;
+}
 
 constexpr DWORD kPaneStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_HSCROLL | WS_VSCROLL |
                              ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY |
@@ -106,7 +96,8 @@ LRESULT CALLBACK PaneProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 
 }  // namespace
 
-Tfiche_ppal::Tfiche_ppal(HINSTANCE instance) : instance_(instance) {
+Tfiche_ppal::Tfiche_ppal(HINSTANCE instance)
+    : instance_(instance), title_(Wide(window::Find("fiche_ppal").caption)) {
     white_ = CreateSolidBrush(RGB(255, 255, 255));
     icon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
@@ -117,12 +108,11 @@ Tfiche_ppal::Tfiche_ppal(HINSTANCE instance) : instance_(instance) {
 
 Tfiche_ppal::~Tfiche_ppal() {
     Close();
-    for (HGDIOBJ object : {static_cast<HGDIOBJ>(font_), static_cast<HGDIOBJ>(titleFont_),
-                           static_cast<HGDIOBJ>(noticeFont_), static_cast<HGDIOBJ>(linkFont_),
-                           static_cast<HGDIOBJ>(searchPicture_), static_cast<HGDIOBJ>(quitPicture_),
-                           static_cast<HGDIOBJ>(white_)}) {
-        if (object) DeleteObject(object);
+    for (const auto& [design, font] : fonts_) DeleteObject(font);
+    for (const auto& [name, picture] : pictures_) {
+        if (picture) DeleteObject(picture);
     }
+    if (white_) DeleteObject(white_);
     if (icon_) DestroyIcon(icon_);
     if (smallIcon_) DestroyIcon(smallIcon_);
 }
@@ -153,11 +143,11 @@ bool Tfiche_ppal::Create() {
     // Fixed single border, system menu and minimise only.
     constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     constexpr DWORD exStyle = WS_EX_CONTROLPARENT;
-    RECT frame{0, 0, kClientWidth, kClientHeight};
+    RECT frame = Design(window::Find("fiche_ppal").place);
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
     // Made at the design's size; WM_CREATE lays it out for its monitor's
     // scale.
-    HWND window = CreateWindowExW(exStyle, kMainWindowClass, kMainWindowTitle, style, CW_USEDEFAULT,
+    HWND window = CreateWindowExW(exStyle, kMainWindowClass, title_.c_str(), style, CW_USEDEFAULT,
                                   CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
                                   nullptr, nullptr, instance_, this);
     if (!window) return false;
@@ -198,7 +188,7 @@ void Tfiche_ppal::ShowException(std::exception_ptr error) {
     } catch (...) {
         text = L"Erreur inattendue";
     }
-    MessageBoxW(fiche_ppal, text.c_str(), kMainWindowTitle, MB_OK | MB_ICONERROR);
+    MessageBoxW(fiche_ppal, text.c_str(), title_.c_str(), MB_OK | MB_ICONERROR);
 }
 
 template <typename Handler>
@@ -225,21 +215,20 @@ void Tfiche_ppal::Addl3Text(std::u16string_view AText, checks::Style AStyle, che
 
 // ---- Creation ------------------------------------------------------------------
 
-HWND Tfiche_ppal::CreatePane(HWND sheet, int id) {
+HWND Tfiche_ppal::CreatePane(HWND sheet, int id, const window::Component& c) {
     // Read-only rich text, both scroll bars, no border.
-    HWND pane = CreateWindowExW(0, MSFTEDIT_CLASS, L"", kPaneStyle, kPane.left, kPane.top,
-                                kPane.right - kPane.left, kPane.bottom - kPane.top, sheet, IdOf(id),
-                                instance_, nullptr);
+    HWND pane = MakeControl(0, MSFTEDIT_CLASS, L"", kPaneStyle, Design(c.place), sheet, id, instance_);
     if (!pane) throw std::runtime_error("cannot create a rich-edit pane (msftedit.dll)");
     SetWindowSubclass(pane, PaneProc, 1, 0);
+    if (c.font.unit != window::Font::Unit::Points) throw std::logic_error("a pane's font is sized in points");
     CHARFORMAT2W format{};
     format.cbSize = sizeof format;
     format.dwMask = CFM_FACE | CFM_SIZE | CFM_CHARSET | CFM_COLOR | CFM_BOLD | CFM_ITALIC |
                     CFM_UNDERLINE | CFM_STRIKEOUT;
     format.dwEffects = CFE_AUTOCOLOR;
-    format.yHeight = kFontPoints * 20;  // in twips: the control scales points itself
+    format.yHeight = c.font.size * 20;  // in twips: the control scales points itself
     format.bCharSet = ANSI_CHARSET;
-    lstrcpynW(format.szFaceName, L"Tahoma", LF_FACESIZE);
+    lstrcpynW(format.szFaceName, Wide(window::kFontFace).c_str(), LF_FACESIZE);
     SendMessageW(pane, EM_SETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(&format));
     SendMessageW(pane, EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&format));
     return pane;
@@ -254,68 +243,92 @@ HWND Tfiche_ppal::CreateTabSheet(int id, int index) {
 
 void Tfiche_ppal::CreateControls() {
     // Made at the design's places without fonts nor pictures: ApplyDpi
-    // gives them those of the window's scale. Creation order is the Tab
+    // gives them those of the window's scale. The model's order is the Tab
     // key's order: the two links, the page control, then the shown sheet's
     // pane.
-    HWND w = fiche_ppal;
-    lbl_about1 = CreateLabel(w, kIdLblAbout1, L"Contr\u00f4le des lecteurs Vitale", kLblAbout1);
-    lbl_about2 = CreateLabel(w, kIdLblAbout2,
-                             L"Cette application est compatible avec le logiciel Vardel uniquement",
-                             kLblAbout2);
-
-    const std::wstring link2 = L"<a href=\"" + WideFromUtf8(gui_win32::kSupportUrl) +
-                               L"\">Support \u00e0 Distance</a>";
-    lbl_link2 = CreateWindowExW(0, WC_LINK, link2.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                kLblLink2.left, kLblLink2.top, kLblLink2.right - kLblLink2.left,
-                                kLblLink2.bottom - kLblLink2.top, w, IdOf(kIdLblLink2), instance_,
-                                nullptr);
-    const std::wstring link3 = L"<a href=\"" + WideFromUtf8(gui_win32::kProductUrl) +
-                               L"\">Logiciel lecture Vitale</a>";
-    lbl_link3 = CreateWindowExW(0, WC_LINK, link3.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                kLblLink3.left, kLblLink3.top, kLblLink3.right - kLblLink3.left,
-                                kLblLink3.bottom - kLblLink3.top, w, IdOf(kIdLblLink3), instance_,
-                                nullptr);
-
-    PageControl1 = CreateWindowExW(
-        0, WC_TABCONTROLW, L"",
-        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | TCS_BUTTONS | TCS_FLATBUTTONS,
-        kPageControl1.left, kPageControl1.top, kPageControl1.right - kPageControl1.left,
-        kPageControl1.bottom - kPageControl1.top, w, IdOf(kIdPageControl1), instance_, nullptr);
-    const std::u16string_view captions[] = {checks::kServiceTabCaption, checks::kSerialTabCaption,
-                                            checks::kDirectTabCaption};
-    for (int i = 0; i < 3; ++i) {
-        std::wstring caption = Wide(captions[i]);
-        TCITEMW item{};
-        item.mask = TCIF_TEXT;
-        item.pszText = caption.data();
-        SendMessageW(PageControl1, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+    for (const window::Component& c : window::Components()) {
+        if (c.kind == window::Kind::Window) {
+            controls_[c.name] = fiche_ppal;
+            continue;
+        }
+        // The tab sheets are the window's children, shown over the page
+        // control.
+        HWND parent = c.kind == window::Kind::TabSheet ? fiche_ppal : controls_.at(c.parent);
+        controls_[c.name] = CreateControl(c, parent);
     }
-    SetWindowSubclass(PageControl1, PageControlProc, 1, reinterpret_cast<DWORD_PTR>(this));
-
-    TabSheet2 = CreateTabSheet(kIdTabSheet2, 0);
-    TabSheet3 = CreateTabSheet(kIdTabSheet3, 1);
-    TabSheet1 = CreateTabSheet(kIdTabSheet1, 2);
-
-    btn_config = CreateSpeedButton(TabSheet2, kIdBtnConfig, L" Rechercher les lecteurs", nullptr,
-                                   kSearchButton, nullptr);
-    lecteur1 = CreatePane(TabSheet2, kIdLecteur1);
-    SpeedButton1 = CreateSpeedButton(TabSheet3, kIdSpeedButton1, L" Rechercher les lecteurs",
-                                     nullptr, kSearchButton, nullptr);
-    lecteur2 = CreatePane(TabSheet3, kIdLecteur2);
-    SpeedButton2 = CreateSpeedButton(TabSheet1, kIdSpeedButton2, L" Rechercher les lecteurs",
-                                     nullptr, kSearchButton, nullptr);
-    lecteur3 = CreatePane(TabSheet1, kIdLecteur3);
-    // Never shown: the direct check's list of reader names.
-    ComboBox1 = CreateWindowExW(0, WC_COMBOBOXW, L"ComboBox1", WS_CHILD | CBS_DROPDOWN,
-                                kComboBox1.left, kComboBox1.top, kComboBox1.right - kComboBox1.left,
-                                kComboBoxListHeight, TabSheet1, IdOf(kIdComboBox1), instance_, nullptr);
-    SetWindowTextW(ComboBox1, L"ComboBox1");
-
-    btn_quit = CreateSpeedButton(w, kIdBtnQuit, L" Quitter", nullptr, kBtnQuit, nullptr);
+    const auto get = [this](const char* name) { return controls_.at(name); };
+    lbl_about1 = get("lbl_about1");
+    lbl_about2 = get("lbl_about2");
+    PageControl1 = get("PageControl1");
+    TabSheet2 = get("TabSheet2");
+    btn_config = get("btn_config");
+    lecteur1 = get("lecteur1");
+    TabSheet3 = get("TabSheet3");
+    SpeedButton1 = get("SpeedButton1");
+    lecteur2 = get("lecteur2");
+    TabSheet1 = get("TabSheet1");
+    SpeedButton2 = get("SpeedButton2");
+    lecteur3 = get("lecteur3");
+    ComboBox1 = get("ComboBox1");
+    btn_quit = get("btn_quit");
+    lbl_link2 = get("lbl_link2");
+    lbl_link3 = get("lbl_link3");
 
     pane1_.Attach(lecteur1);
     pane2_.Attach(lecteur2);
     pane3_.Attach(lecteur3);
+}
+
+HWND Tfiche_ppal::CreateControl(const window::Component& c, HWND parent) {
+    const int id = ControlId(c.name);
+    const RECT place = Design(c.place);
+    const std::wstring caption = Wide(c.caption);
+    const DWORD visible = c.visible ? WS_VISIBLE : 0;
+    const DWORD tabStop = c.tabStop != 0 ? WS_TABSTOP : 0;
+    switch (c.kind) {
+    case window::Kind::Label:
+        return CreateLabel(parent, id, caption.c_str(), place);
+    case window::Kind::LinkLabel: {
+        const std::wstring anchor = L"<a href=\"" + WideFromUtf8(c.address) + L"\">" + caption + L"</a>";
+        return MakeControl(0, WC_LINK, anchor.c_str(), WS_CHILD | visible | tabStop, place, parent, id,
+                           instance_);
+    }
+    case window::Kind::Bevel:
+        return nullptr;  // painted by the window (PaintBevel)
+    case window::Kind::PageControl: {
+        HWND pages = MakeControl(0, WC_TABCONTROLW, L"",
+                                 WS_CHILD | visible | tabStop | WS_CLIPSIBLINGS | TCS_BUTTONS | TCS_FLATBUTTONS,
+                                 place, parent, id, instance_);
+        SetWindowSubclass(pages, PageControlProc, 1, reinterpret_cast<DWORD_PTR>(this));
+        return pages;
+    }
+    case window::Kind::TabSheet: {
+        // Its tab in the page control, then the sheet the tab shows.
+        HWND pages = controls_.at(c.parent);
+        const auto index = static_cast<int>(SendMessageW(pages, TCM_GETITEMCOUNT, 0, 0));
+        std::wstring text = caption;
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = text.data();
+        SendMessageW(pages, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
+        return CreateTabSheet(id, index);
+    }
+    case window::Kind::FlatButton:
+        return CreateSpeedButton(parent, id, caption.c_str(), nullptr, place, nullptr);
+    case window::Kind::ReportPane:
+        return CreatePane(parent, id, c);
+    case window::Kind::ComboBox: {
+        RECT dropped = place;
+        dropped.bottom = dropped.top + kComboBoxListHeight;
+        HWND combo = MakeControl(0, WC_COMBOBOXW, caption.c_str(), WS_CHILD | visible | CBS_DROPDOWN,
+                                 dropped, parent, id, instance_);
+        SetWindowTextW(combo, caption.c_str());
+        return combo;
+    }
+    case window::Kind::Window:
+        break;
+    }
+    throw std::logic_error("a kind of component the window cannot make");
 }
 
 // ---- Scale --------------------------------------------------------------------
@@ -325,30 +338,60 @@ void Tfiche_ppal::ApplyDpi(int dpi, const RECT* suggested) {
     dpi_ = dpi;
     SetFonts(dpi);
     SetPictures(dpi);
-    SetClientSize(Scaled(kClientWidth, dpi), Scaled(kClientHeight, dpi), suggested);
+    const window::Rect& client = window::Find("fiche_ppal").place;
+    SetClientSize(Scaled(client.width, dpi), Scaled(client.height, dpi), suggested);
     PlaceControls(dpi);
     RedrawWindow(fiche_ppal, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
-void Tfiche_ppal::SetFonts(int dpi) {
-    HFONT font = MakeFont(-PointsToPixels(kFontPoints, dpi), FW_NORMAL);
-    HFONT title = MakeFont(-PointsToPixels(kTitlePoints, dpi), FW_BOLD);
-    HFONT notice = MakeFont(-Scaled(kNoticePixels, dpi), FW_NORMAL);
-    HFONT link = MakeFont(Scaled(kLinkCellPixels, dpi), FW_NORMAL);
-    SetFont(lbl_about1, title);
-    SetFont(lbl_about2, notice);
-    SetFont(lbl_link2, link);
-    SetFont(lbl_link3, link);
-    for (HWND control : {PageControl1, btn_config, SpeedButton1, SpeedButton2, ComboBox1, btn_quit})
-        SetFont(control, font);
-    // The controls hold the new fonts: the old ones can go.
-    for (HFONT old : {font_, titleFont_, noticeFont_, linkFont_}) {
-        if (old) DeleteObject(old);
+HFONT Tfiche_ppal::FontOf(const window::Font& font) const {
+    for (const auto& [design, made] : fonts_) {
+        if (design == font) return made;
     }
-    font_ = font;
-    titleFont_ = title;
-    noticeFont_ = notice;
-    linkFont_ = link;
+    return nullptr;
+}
+
+void Tfiche_ppal::SetFonts(int dpi) {
+    // Each font of the design at this scale: a height in points or in pixels
+    // of the characters is a character height (negative), one of the cell a
+    // cell height (positive).
+    std::vector<std::pair<window::Font, HFONT>> fonts;
+    const auto make = [&fonts, dpi](const window::Font& font) {
+        for (const auto& [design, made] : fonts) {
+            if (design == font) return made;
+        }
+        int height = 0;
+        switch (font.unit) {
+        case window::Font::Unit::Points:
+            height = -PointsToPixels(font.size, dpi);
+            break;
+        case window::Font::Unit::Pixels:
+            height = -Scaled(font.size, dpi);
+            break;
+        case window::Font::Unit::CellPixels:
+            height = Scaled(font.size, dpi);
+            break;
+        }
+        HFONT made = MakeFont(height, font.bold ? FW_BOLD : FW_NORMAL);
+        fonts.emplace_back(font, made);
+        return made;
+    };
+    for (const window::Component& c : window::Components()) {
+        switch (c.kind) {
+        case window::Kind::Label:
+        case window::Kind::LinkLabel:
+        case window::Kind::PageControl:
+        case window::Kind::FlatButton:
+        case window::Kind::ComboBox:
+            SetFont(controls_.at(c.name), make(c.font));
+            break;
+        default:
+            break;
+        }
+    }
+    // The controls hold the new fonts: the old ones can go.
+    for (const auto& [design, old] : fonts_) DeleteObject(old);
+    fonts_ = std::move(fonts);
 
     // The panes' text is in points, which the rich-edit control turns into
     // pixels at the system's scale: zoomed by the monitor's scale against it.
@@ -363,16 +406,18 @@ void Tfiche_ppal::SetFonts(int dpi) {
 }
 
 void Tfiche_ppal::SetPictures(int dpi) {
-    const int size = Scaled(kPictureSize, dpi);
-    HBITMAP search = LoadPicture(instance_, IDB_SEARCH, size);
-    HBITMAP quit = LoadPicture(instance_, IDB_QUIT, size);
-    for (HWND button : {btn_config, SpeedButton1, SpeedButton2})
-        SendMessageW(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(search));
-    SendMessageW(btn_quit, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(quit));
-    if (searchPicture_) DeleteObject(searchPicture_);
-    if (quitPicture_) DeleteObject(quitPicture_);
-    searchPicture_ = search;
-    quitPicture_ = quit;
+    const int size = Scaled(window::kPictureSize, dpi);
+    std::map<window::Picture, HBITMAP> pictures;
+    for (const window::Component& c : window::Components()) {
+        if (c.picture == window::Picture::None) continue;
+        auto [made, fresh] = pictures.try_emplace(c.picture, nullptr);
+        if (fresh) made->second = LoadPicture(instance_, PictureResource(c.picture), size);
+        SendMessageW(controls_.at(c.name), BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(made->second));
+    }
+    for (const auto& [name, old] : pictures_) {
+        if (old) DeleteObject(old);
+    }
+    pictures_ = std::move(pictures);
 }
 
 void Tfiche_ppal::SetClientSize(int width, int height, const RECT* suggested) {
@@ -397,54 +442,66 @@ void Tfiche_ppal::SetClientSize(int width, int height, const RECT* suggested) {
 }
 
 void Tfiche_ppal::PlaceControls(int dpi) {
+    for (const window::Component& c : window::Components()) {
+        HWND control = controls_.at(c.name);
+        switch (c.kind) {
+        case window::Kind::Window:
+        case window::Kind::Bevel:
+        case window::Kind::TabSheet:
+            break;  // sized by SetClientSize, painted, placed by PlaceTabSheets
+        case window::Kind::Label:
+            PlaceLabel(control, c, dpi);
+            break;
+        case window::Kind::LinkLabel:
+            PlaceLink(control, c, dpi);
+            break;
+        case window::Kind::PageControl:
+            Move(control, Scaled(Design(c.place), dpi));
+            PlaceTabSheets();
+            break;
+        case window::Kind::ComboBox: {
+            RECT combo = Scaled(Design(c.place), dpi);
+            combo.bottom = combo.top + Scaled(kComboBoxListHeight, dpi);
+            Move(control, combo);
+            break;
+        }
+        case window::Kind::FlatButton:
+        case window::Kind::ReportPane:
+            Move(control, Scaled(Design(c.place), dpi));
+            break;
+        }
+    }
+}
+
+void Tfiche_ppal::PlaceLabel(HWND label, const window::Component& c, int dpi) {
     // A label whose text runs wider than its place (a font wider than the
     // one it was designed with: Wine's Tahoma) grows on both sides, centred
     // where it was, rather than cut its text.
-    const int clientWidth = Scaled(kClientWidth, dpi);
-    for (const auto& [label, design, font] : {std::tuple{lbl_about1, kLblAbout1, titleFont_},
-                                              std::tuple{lbl_about2, kLblAbout2, noticeFont_}}) {
-        RECT place = Scaled(design, dpi);
-        const int grow = TextExtent(font, WindowText(label)).cx - (place.right - place.left);
-        if (grow > 0) {
-            place.left = std::max<LONG>(0, place.left - grow / 2);
-            place.right = std::min<LONG>(clientWidth, place.right + grow - grow / 2);
-        }
-        Move(label, place);
+    const int clientWidth = Scaled(window::Find("fiche_ppal").place.width, dpi);
+    RECT place = Scaled(Design(c.place), dpi);
+    const int grow = TextExtent(FontOf(c.font), WindowText(label)).cx - (place.right - place.left);
+    if (grow > 0) {
+        place.left = std::max<LONG>(0, place.left - grow / 2);
+        place.right = std::min<LONG>(clientWidth, place.right + grow - grow / 2);
     }
-    Move(btn_quit, Scaled(kBtnQuit, dpi));
-    Move(PageControl1, Scaled(kPageControl1, dpi));
-    PlaceTabSheets();
-    for (HWND button : {btn_config, SpeedButton1, SpeedButton2}) Move(button, Scaled(kSearchButton, dpi));
-    for (HWND pane : {lecteur1, lecteur2, lecteur3}) Move(pane, Scaled(kPane, dpi));
-    RECT combo = Scaled(kComboBox1, dpi);
-    combo.bottom = combo.top + Scaled(kComboBoxListHeight, dpi);
-    Move(ComboBox1, combo);
-    PlaceLinks(dpi);
+    Move(label, place);
 }
 
-void Tfiche_ppal::PlaceLinks(int dpi) {
-    // Each link as wide as its text from its designed place, as an
-    // auto-sized link label is: no underline runs past the text, and a wider
-    // font (Wine's Tahoma) does not wrap it.
-    const struct {
-        HWND link;
-        RECT design;
-        const wchar_t* text;
-    } links[] = {{lbl_link2, kLblLink2, L"Support \u00e0 Distance"},
-                 {lbl_link3, kLblLink3, L"Logiciel lecture Vitale"}};
-    const int clientWidth = Scaled(kClientWidth, dpi);
-    for (const auto& l : links) {
-        RECT place = Scaled(l.design, dpi);
-        SIZE needed = TextExtent(linkFont_, l.text);
-        SIZE ideal{};
-        if (SendMessageW(l.link, LM_GETIDEALSIZE, clientWidth, reinterpret_cast<LPARAM>(&ideal)) > 0) {
-            needed.cx = std::max(needed.cx, ideal.cx);
-            needed.cy = std::max(needed.cy, ideal.cy);
-        }
-        place.right = std::min<LONG>(place.left + needed.cx, clientWidth);
-        place.bottom = std::max<LONG>(place.bottom, place.top + needed.cy);
-        Move(l.link, place);
+void Tfiche_ppal::PlaceLink(HWND link, const window::Component& c, int dpi) {
+    // As wide as its text from its designed place, as an auto-sized link
+    // label is: no underline runs past the text, and a wider font (Wine's
+    // Tahoma) does not wrap it.
+    const int clientWidth = Scaled(window::Find("fiche_ppal").place.width, dpi);
+    RECT place = Scaled(Design(c.place), dpi);
+    SIZE needed = TextExtent(FontOf(c.font), Wide(c.caption));
+    SIZE ideal{};
+    if (SendMessageW(link, LM_GETIDEALSIZE, clientWidth, reinterpret_cast<LPARAM>(&ideal)) > 0) {
+        needed.cx = std::max(needed.cx, ideal.cx);
+        needed.cy = std::max(needed.cy, ideal.cy);
     }
+    place.right = std::min<LONG>(place.left + needed.cx, clientWidth);
+    place.bottom = std::max<LONG>(place.bottom, place.top + needed.cy);
+    Move(link, place);
 }
 
 void Tfiche_ppal::PlaceTabSheets() {
@@ -474,7 +531,7 @@ void Tfiche_ppal::ShowSelectedSheet() {
 void Tfiche_ppal::PaintBevel(HDC dc) {
     // A frame around the page control whose four edges show on the white
     // window (a lowered bevel's light edges would be white on white).
-    const RECT bevel = Scaled(kBevel2, dpi_);
+    const RECT bevel = Scaled(Design(window::Find("Bevel2").place), dpi_);
     const int width = std::max(1, Scaled(1, dpi_));
     HBRUSH shadow = GetSysColorBrush(COLOR_BTNSHADOW);
     const RECT edges[] = {{bevel.left, bevel.top, bevel.right, bevel.top + width},
@@ -649,12 +706,12 @@ void Tfiche_ppal::btn_quitClick() {
 }
 
 void Tfiche_ppal::lbl_link2Click() {
-    const std::wstring url = WideFromUtf8(gui_win32::kSupportUrl);
+    const std::wstring url = WideFromUtf8(window::kSupportUrl);
     ShellExecuteW(fiche_ppal, L"open", url.c_str(), nullptr, nullptr, SW_SHOW);
 }
 
 void Tfiche_ppal::lbl_link3Click() {
-    const std::wstring url = WideFromUtf8(gui_win32::kProductUrl);
+    const std::wstring url = WideFromUtf8(window::kProductUrl);
     ShellExecuteW(fiche_ppal, L"open", url.c_str(), nullptr, nullptr, SW_SHOW);
 }
 

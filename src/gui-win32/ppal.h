@@ -4,8 +4,12 @@
 #pragma once
 
 #include <exception>
+#include <map>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // The PC/SC declarations come before <windows.h>, whose <winerror.h> defines
 // the same status names as macros.
@@ -17,6 +21,7 @@
 #include <windows.h>
 
 #include "RichEditPane.h"
+#include "window/MainWindow.h"
 
 namespace gui_win32 {
 
@@ -55,7 +60,9 @@ private:
     template <typename Handler>
     void Guarded(Handler&& handler);
 
+    // Makes the controls by walking the window's model (window/MainWindow.h).
     void CreateControls();
+    HWND CreateControl(const window::Component& c, HWND parent);
     // Lays the window out for a display of `dpi` dots per inch: window
     // size, every control's place, fonts, pictures and the panes' text, all
     // scaled from the 96-dpi design. WM_DPICHANGED (the window moved to a
@@ -63,12 +70,15 @@ private:
     // WM_CREATE with none (the size changes, the top left corner stays).
     void ApplyDpi(int dpi, const RECT* suggested);
     HWND CreateTabSheet(int id, int index);
-    HWND CreatePane(HWND sheet, int id);
+    HWND CreatePane(HWND sheet, int id, const window::Component& c);
+    // The font of the design at the window's scale (ApplyDpi makes them).
+    HFONT FontOf(const window::Font& font) const;
     void SetFonts(int dpi);
     void SetPictures(int dpi);
     void SetClientSize(int width, int height, const RECT* suggested);
     void PlaceControls(int dpi);
-    void PlaceLinks(int dpi);
+    void PlaceLabel(HWND label, const window::Component& c, int dpi);
+    void PlaceLink(HWND link, const window::Component& c, int dpi);
     void PlaceTabSheets();
     void ShowSelectedSheet();
     void PaintBevel(HDC dc);
@@ -85,14 +95,14 @@ private:
     void lbl_link3Click();
 
     HINSTANCE instance_;
+    const std::wstring title_;
     int dpi_ = 96;
-    // At the window's scale (ApplyDpi).
-    HFONT font_ = nullptr;        // Tahoma 8 pt
-    HFONT titleFont_ = nullptr;   // Tahoma 18 pt (24 px) bold
-    HFONT noticeFont_ = nullptr;  // Tahoma 15 px
-    HFONT linkFont_ = nullptr;    // Tahoma, 15 px cell
-    HBITMAP searchPicture_ = nullptr;
-    HBITMAP quitPicture_ = nullptr;
+    // The controls by their component's name.
+    std::map<std::string_view, HWND> controls_;
+    // At the window's scale (ApplyDpi): each font of the design, each
+    // picture.
+    std::vector<std::pair<window::Font, HFONT>> fonts_;
+    std::map<window::Picture, HBITMAP> pictures_;
     HBRUSH white_ = nullptr;
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;

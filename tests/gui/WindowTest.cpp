@@ -28,13 +28,13 @@
 #include "FakeLibrary.h"
 #include "GuiTestSupport.h"
 #include "HandlerErrors.h"
-#include "Links.h"
 #include "Look.h"
 #include "QtMainThread.h"
 #include "RichTextPane.h"
 #include "checks/SysfsSerialPorts.h"
 #include "checks/safeModule.h"
 #include "ppal.h"
+#include "window/MainWindow.h"
 
 using checks::ReportPiece;
 using Pieces = std::vector<ReportPiece>;
@@ -387,7 +387,7 @@ void WindowTest::linksOpenTheirAddresses() {
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     QCOMPARE(browser.opened,
-             (QList<QUrl>{QUrl(QString::fromUtf8(gui::kSupportUrl)), QUrl(QString::fromUtf8(gui::kProductUrl))}));
+             (QList<QUrl>{QUrl(QString::fromUtf8(window::kSupportUrl)), QUrl(QString::fromUtf8(window::kProductUrl))}));
     // The anchors' text is the caption.
     QTextDocument shown;
     shown.setHtml(Find<QLabel>(W(), "lbl_link2")->text());
