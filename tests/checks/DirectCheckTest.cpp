@@ -19,19 +19,10 @@ namespace {
 const std::string kFake = FAKE_PCSC_PATH;
 const std::string kFakeNoListReaders = FAKE_PCSC_NOLISTREADERS_PATH;
 
-// Points the check at a library without loading it ourselves.
-class LibraryOverride {
-public:
-    explicit LibraryOverride(const std::string& path) {
-        setenv("VARDEL_PCSC_LIBRARY", path.c_str(), 1);
-    }
-    ~LibraryOverride() { unsetenv("VARDEL_PCSC_LIBRARY"); }
-};
+using fake::LibraryOverride;
 
 const ReportPiece kConnected{u"Connecté à la DLL\r\n", kBold, kGreen};
 const ReportPiece kListTitle{u"Liste des lecteurs :\r\n", kUnderline, kBlack};
-
-ReportPiece Entry(const std::u16string& name) { return {name + u"\r\n", kPlain, kBlack}; }
 
 }  // namespace
 

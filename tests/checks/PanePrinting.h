@@ -1,5 +1,6 @@
-// Shows report pieces readably when a comparison fails: UTF-8 text with its
-// CR LF made visible, the style letters and the colour.
+// What the checks' tests share: report pieces shown readably when a
+// comparison fails (UTF-8 text with its CR LF made visible, the style
+// letters and the colour), and the entry lines every report lists.
 #pragma once
 
 #include <cstdio>
@@ -11,6 +12,9 @@
 #include "pcsc/TextConversions.h"
 
 namespace checks {
+
+// One entry of a report's list (a reader, a port): plain black, CR LF.
+inline ReportPiece Entry(const std::u16string& text) { return {text + u"\r\n", kPlain, kBlack}; }
 
 inline std::string Visible(const std::u16string& text) {
     std::string out;

@@ -19,8 +19,6 @@ const ReportPiece kKeyFound{u"Clé de registre trouvée\r\n", kBold, kGreen};
 const ReportPiece kListTitle{u"Liste des ports COM :\r\n", kUnderline, kBlack};
 const ReportPiece kKeyMissing{u"La clé de registre est introuvable\r\n", kBold, kRed};
 
-ReportPiece PortLine(const std::u16string& text) { return {text + u"\r\n", kPlain, kBlack}; }
-
 }  // namespace
 
 TEST(SerialCheck, ListsTheUsbDevicesInEnumerationOrder) {
@@ -39,9 +37,9 @@ TEST(SerialCheck, ListsTheUsbDevicesInEnumerationOrder) {
 
     EXPECT_EQ(pane.Pieces(),
               (std::vector<ReportPiece>{
-                  kKeyFound, kListTitle, PortLine(u"COM3 : \\Device\\USBSER000"),
-                  PortLine(u"COM7 : \\Device\\USBPDO-5"), PortLine(u"COM9 : \\Device\\USB"),
-                  PortLine(u"COM10 : \\Device\\USBSER")}));
+                  kKeyFound, kListTitle, Entry(u"COM3 : \\Device\\USBSER000"),
+                  Entry(u"COM7 : \\Device\\USBPDO-5"), Entry(u"COM9 : \\Device\\USB"),
+                  Entry(u"COM10 : \\Device\\USBSER")}));
     EXPECT_TRUE(result.declared);
     EXPECT_EQ(result.ports, (std::vector<SerialPort>{{u"COM3", u"\\Device\\USBSER000"},
                                                      {u"COM7", u"\\Device\\USBPDO-5"},
@@ -97,16 +95,16 @@ TEST(SerialCheck, ValueThatIsNotTextStopsTheRunWithAnErrorNamingIt) {
             << error.what();
     }
     EXPECT_EQ(pane.Pieces(), (std::vector<ReportPiece>{kKeyFound, kListTitle,
-                                                       PortLine(u"COM3 : \\Device\\USBSER000")}));
+                                                       Entry(u"COM3 : \\Device\\USBSER000")}));
     EXPECT_FALSE(registry.HasOpenKey()) << "the key is closed on the way out";
 
     // The next run starts afresh and reads the key again.
     registry.SetValue(HKLM, kKey, MemoryRegistry::Text(u"\\Device\\USBSER001", u"COM4"));
     const SerialCheckResult result = RunSerialCheck(pane, registry);
     EXPECT_EQ(pane.Pieces(), (std::vector<ReportPiece>{kKeyFound, kListTitle,
-                                                       PortLine(u"COM3 : \\Device\\USBSER000"),
-                                                       PortLine(u"COM4 : \\Device\\USBSER001"),
-                                                       PortLine(u"COM6 : \\Device\\USBSER002")}));
+                                                       Entry(u"COM3 : \\Device\\USBSER000"),
+                                                       Entry(u"COM4 : \\Device\\USBSER001"),
+                                                       Entry(u"COM6 : \\Device\\USBSER002")}));
     EXPECT_EQ(result.ports.size(), 3u);
 }
 
@@ -129,9 +127,9 @@ TEST(SerialCheck, ValueDataIsReadAsTextUpToItsFirstNul) {
     EXPECT_EQ(
         pane.Pieces(),
         (std::vector<ReportPiece>{
-            kKeyFound, kListTitle, PortLine(u" : \\Device\\USBSER000"),
-            PortLine(u" : \\Device\\USBSER001"), PortLine(u"%SystemRoot% : \\Device\\USBSER002"),
-            PortLine(u"COM5 : \\Device\\USBSER003"), PortLine(u"COM6 : \\Device\\USBSER004")}));
+            kKeyFound, kListTitle, Entry(u" : \\Device\\USBSER000"),
+            Entry(u" : \\Device\\USBSER001"), Entry(u"%SystemRoot% : \\Device\\USBSER002"),
+            Entry(u"COM5 : \\Device\\USBSER003"), Entry(u"COM6 : \\Device\\USBSER004")}));
 }
 
 TEST(SerialCheck, OnlyTextTypesWithDataAreText) {

@@ -21,8 +21,6 @@ const ReportPiece kConnected{u"Connecté au service\r\n", kBold, kGreen};
 const ReportPiece kListTitle{u"Liste des lecteurs :\r\n", kUnderline, kBlack};
 const ReportPiece kNotConnected{u"Erreur lors de la connexion au service\r\n", kBold, kRed};
 
-ReportPiece Entry(const std::u16string& name) { return {name + u"\r\n", kPlain, kBlack}; }
-
 class ServiceCheckOverFake : public ::testing::Test {
 protected:
     ServiceCheckOverFake() : lib(FAKE_PCSC_PATH) { pcsc::SetMainThread(&loop); }

@@ -100,8 +100,6 @@ private:
 const ReportPiece kFound{u"Ports série du système trouvés\r\n", kBold, kGreen};
 const ReportPiece kListTitle{u"Liste des ports série :\r\n", kUnderline, kBlack};
 
-ReportPiece PortLine(const std::u16string& text) { return {text + u"\r\n", kPlain, kBlack}; }
-
 }  // namespace
 
 TEST(SysfsSerialCheck, ListsTheTtysOnUsbInterfacesInNaturalOrder) {
@@ -124,10 +122,10 @@ TEST(SysfsSerialCheck, ListsTheTtysOnUsbInterfacesInNaturalOrder) {
     const std::vector<ReportPiece> expected{
         kFound,
         kListTitle,
-        PortLine(u"/dev/ttyACM0 : usb-Vendor_Product_Serial-if00"),
-        PortLine(u"/dev/ttyACM2 : 1-3:1.0"),
-        PortLine(u"/dev/ttyACM10 : 1-4:1.2"),
-        PortLine(u"/dev/ttyUSB0 : 1-2:1.0")};
+        Entry(u"/dev/ttyACM0 : usb-Vendor_Product_Serial-if00"),
+        Entry(u"/dev/ttyACM2 : 1-3:1.0"),
+        Entry(u"/dev/ttyACM10 : 1-4:1.2"),
+        Entry(u"/dev/ttyUSB0 : 1-2:1.0")};
     RecordingPane pane;
     const SerialCheckResult result = RunSysfsSerialCheck(pane, tree.Root());
     EXPECT_EQ(pane.Pieces(), expected);
@@ -181,7 +179,7 @@ TEST(SysfsSerialCheck, TtysWhoseDeviceCannotBeFollowedAreLeftOut) {
     RunSysfsSerialCheck(pane, tree.Root());
 
     EXPECT_EQ(pane.Pieces(),
-              (std::vector<ReportPiece>{kFound, kListTitle, PortLine(u"/dev/ttyACM0 : 1-1:1.0")}));
+              (std::vector<ReportPiece>{kFound, kListTitle, Entry(u"/dev/ttyACM0 : 1-1:1.0")}));
 }
 
 TEST(SysfsSerialCheck, NaturalOrderOfTtyNames) {

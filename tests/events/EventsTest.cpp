@@ -17,16 +17,14 @@
 #include <utility>
 #include <vector>
 
+#include "pcsc/TextConversions.h"
+
 namespace pcsc {
 namespace {
 
 using Log = std::vector<std::string>;
 
-std::string Narrow(const std::u16string& Text) {
-    std::string Result;
-    for (char16_t c : Text) Result.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return Result;
-}
+std::string Narrow(const std::u16string& Text) { return Utf16ToUtf8(Text); }
 
 // Opens the protected Append, to queue entries that posting never makes:
 // empty entries, evNone and unknown kinds, counted events.

@@ -37,6 +37,16 @@ inline int unsetenv(const char* name) { return fake::win32::UnsetEnvironment(nam
 
 namespace fake {
 
+// Points the binding and the direct check at a library file without loading
+// it here: one that is missing, or that is no smart-card library.
+class LibraryOverride {
+public:
+    explicit LibraryOverride(const std::string& path) { setenv("VARDEL_PCSC_LIBRARY", path.c_str(), 1); }
+    ~LibraryOverride() { unsetenv("VARDEL_PCSC_LIBRARY"); }
+    LibraryOverride(const LibraryOverride&) = delete;
+    LibraryOverride& operator=(const LibraryOverride&) = delete;
+};
+
 class Library {
 public:
     explicit Library(const std::string& path) : path_(path) {

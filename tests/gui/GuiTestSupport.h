@@ -1,7 +1,7 @@
-// What the window's tests share: reading a report pane back piece by piece,
-// serving Qt's event loop as the application does (so that the idle hook
-// runs), closing the message box an error brings up, and finding the
-// window's components by their names.
+// What the window's tests share: reading a report pane back piece by piece
+// and comparing it, serving Qt's event loop as the application does (so
+// that the idle hook runs), closing the message box an error brings up, and
+// finding the window's components by their names.
 #pragma once
 
 #include <QAbstractEventDispatcher>
@@ -9,6 +9,7 @@
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QString>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextCharFormat>
 #include <QTextDocument>
@@ -89,6 +90,14 @@ inline std::string Describe(const std::vector<checks::ReportPiece>& pieces) {
                (piece.style == checks::kPlain ? "plain" : "") + " #" + color + "}\n";
     }
     return out.empty() ? std::string("  (empty)\n") : out;
+}
+
+// Fails the test, showing both, when a pane does not hold what it should.
+inline void ComparePieces(const std::vector<checks::ReportPiece>& actual,
+                          const std::vector<checks::ReportPiece>& expected) {
+    if (actual != expected) {
+        QFAIL(("pane holds:\n" + Describe(actual) + "expected:\n" + Describe(expected)).c_str());
+    }
 }
 
 // Runs Qt's event loop, as the application's loop does (the idle hook runs

@@ -43,33 +43,7 @@ ReportPiece Lines(const std::vector<std::u16string>& readers) {
     return piece;
 }
 
-// A lab command run on a thread of its own, so that the window's loop goes
-// on serving the reader manager while the service stops or starts.
-class Background {
-public:
-    explicit Background(std::string command)
-        : thread_([this, command = std::move(command)] {
-              try {
-                  lab::Run(command);
-              } catch (...) {
-                  error_ = std::current_exception();
-              }
-              done_.store(true);
-          }) {}
-    ~Background() {
-        if (thread_.joinable()) thread_.join();
-    }
-    bool Done() const { return done_.load(); }
-    void Finish() {
-        thread_.join();
-        if (error_) std::rethrow_exception(error_);
-    }
-
-private:
-    std::atomic<bool> done_{false};
-    std::exception_ptr error_;
-    std::thread thread_;
-};
+using lab::Background;
 
 }  // namespace
 
@@ -95,16 +69,11 @@ private:
     bool PaneShows(const char* pane, const Pieces& expected) {
         return ServeUnprompted([&] { return ReadPieces(*Pane(pane)) == expected; });
     }
-    static void ComparePieces(const Pieces& actual, const Pieces& expected) {
-        if (actual != expected) {
-            QFAIL(("pane holds:\n" + Describe(actual) + "expected:\n" + Describe(expected)).c_str());
-        }
-    }
     // Runs a lab command while the window's loop serves the manager.
     void RunServed(const std::string& command) {
         Background job(command);
         QVERIFY2(Serve([&] { return job.Done(); }), command.c_str());
-        job.Finish();
+        job.Get();
     }
 
     std::unique_ptr<gui::QtMainThread> mainThread_;

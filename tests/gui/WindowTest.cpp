@@ -157,11 +157,6 @@ private:
         const long until = fake_->Calls("SCardGetStatusChange") + cycles;
         return Serve([&] { return fake_->Calls("SCardGetStatusChange") >= until; });
     }
-    static void ComparePieces(const Pieces& actual, const Pieces& expected) {
-        if (actual != expected) {
-            QFAIL(("pane holds:\n" + Describe(actual) + "expected:\n" + Describe(expected)).c_str());
-        }
-    }
 
     std::unique_ptr<FakeLibrary> fake_;
     std::unique_ptr<gui::QtMainThread> mainThread_;

@@ -1,15 +1,29 @@
 // The PC/SC lab from a test: a private pcscd with vpcd virtual readers and
-// vicc virtual cards, driven by the project's scripts. The CTest fixture
-// starts the lab before the lab tests and stops it after them.
+// vicc virtual cards, driven by the project's scripts, and what the tests
+// against it share. The CTest fixture starts the lab before the lab tests
+// and stops it after them.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
+
+#include "pcsc/Reader.h"
+#include "pcsc/TextConversions.h"
 
 namespace lab {
+
+// Only there to turn a service that never shows a change, a deadlock or a
+// lost event into a failure.
+inline constexpr std::chrono::seconds kGuard{10};
 
 // Points this process (and the scripts it runs) at the lab's service before
 // any test reaches the smart-card library.
@@ -64,5 +78,57 @@ inline void Readers(int n, bool latin1 = false) {
 }
 
 inline void Service(const std::string& action) { Run("lab-service " + action); }
+
+inline std::string Narrow(const std::u16string& text) { return pcsc::Utf16ToUtf8(text); }
+
+inline std::string StateName(pcsc::TCardState state) {
+    switch (state) {
+        case pcsc::TCardState::csUnknown: return "unknown";
+        case pcsc::TCardState::csExclusive: return "exclusive";
+        case pcsc::TCardState::csShared: return "shared";
+        case pcsc::TCardState::csAvailable: return "available";
+        case pcsc::TCardState::csBadCard: return "bad-card";
+        case pcsc::TCardState::csNoCard: return "no-card";
+    }
+    return "?";
+}
+
+// "3B 02 14 50" -> "3B021450": a reader's own ATR text has no blanks.
+inline std::string Packed(const std::string& spaced) {
+    std::string packed = spaced;
+    packed.erase(std::remove(packed.begin(), packed.end(), ' '), packed.end());
+    return packed;
+}
+
+// One lab command run on a thread of its own, so that the test's loop goes
+// on serving the reader manager while the service stops or starts.
+class Background {
+public:
+    explicit Background(std::string command)
+        : thread_([this, command = std::move(command)] {
+              try {
+                  output_ = Run(command);
+              } catch (...) {
+                  error_ = std::current_exception();
+              }
+              done_.store(true, std::memory_order_release);
+          }) {}
+    ~Background() {
+        if (thread_.joinable()) thread_.join();
+    }
+    bool Done() const { return done_.load(std::memory_order_acquire); }
+    // What the command printed, once it is done; rethrows its failure.
+    std::string Get() {
+        thread_.join();
+        if (error_) std::rethrow_exception(error_);
+        return output_;
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::string output_;
+    std::exception_ptr error_;
+    std::thread thread_;
+};
 
 }  // namespace lab

@@ -22,8 +22,6 @@ using namespace pcsc;
 
 namespace {
 
-// Only there to turn a deadlock or a lost event into a failure.
-constexpr std::chrono::seconds kGuard{10};
 // Long enough for the watcher's once-a-second reconnection attempts to fail.
 constexpr std::chrono::milliseconds kOutage{1500};
 
@@ -32,60 +30,13 @@ const std::u16string R1 = lab::ReaderName(1);
 const std::u16string R2 = lab::ReaderName(2);
 const std::u16string R3 = lab::ReaderName(3);
 
-std::string Narrow(const std::u16string& text) {
-    return std::string(text.begin(), text.end());
-}
-
-std::string StateName(TCardState state) {
-    switch (state) {
-        case TCardState::csUnknown: return "unknown";
-        case TCardState::csExclusive: return "exclusive";
-        case TCardState::csShared: return "shared";
-        case TCardState::csAvailable: return "available";
-        case TCardState::csBadCard: return "bad-card";
-        case TCardState::csNoCard: return "no-card";
-    }
-    return "?";
-}
-
-// "3B 02 14 50" -> "3B021450".
-std::string Packed(const std::string& spaced) {
-    std::string packed = spaced;
-    packed.erase(std::remove(packed.begin(), packed.end(), ' '), packed.end());
-    return packed;
-}
+using lab::Background;
+using lab::kGuard;
+using lab::Narrow;
+using lab::Packed;
+using lab::StateName;
 
 using Log = std::vector<std::string>;
-
-// One lab command run on a thread of its own, so that the main loop goes on
-// serving the watcher while the service stops or starts.
-class Background {
-public:
-    explicit Background(std::string command)
-        : thread_([this, command = std::move(command)] {
-              try {
-                  output_ = lab::Run(command);
-              } catch (...) {
-                  error_ = std::current_exception();
-              }
-              done_.store(true, std::memory_order_release);
-          }) {}
-    ~Background() {
-        if (thread_.joinable()) thread_.join();
-    }
-    bool Done() const { return done_.load(std::memory_order_acquire); }
-    std::string Get() {
-        thread_.join();
-        if (error_) std::rethrow_exception(error_);
-        return output_;
-    }
-
-private:
-    std::atomic<bool> done_{false};
-    std::string output_;
-    std::exception_ptr error_;
-    std::thread thread_;
-};
 
 class ManagerLab : public ::testing::Test {
 protected:

@@ -24,33 +24,10 @@ const Bytes kSelectUnknownAID = {0x00, 0xA4, 0x04, 0x0C, 0x05, 0xA0, 0x00, 0x00,
 // GET CHALLENGE of 8 bytes: data before the status word.
 const Bytes kGetChallenge = {0x00, 0x84, 0x00, 0x00, 0x08};
 
-// Only there to turn a service that never shows a change into a failure.
-constexpr std::chrono::seconds kGuard{10};
-
-std::string Narrow(const std::u16string& text) {
-    return std::string(text.begin(), text.end());
-}
-
-std::string StateName(TCardState state) {
-    switch (state) {
-        case TCardState::csUnknown: return "unknown";
-        case TCardState::csExclusive: return "exclusive";
-        case TCardState::csShared: return "shared";
-        case TCardState::csAvailable: return "available";
-        case TCardState::csBadCard: return "bad-card";
-        case TCardState::csNoCard: return "no-card";
-    }
-    return "?";
-}
-
-// "3B 02 14 50" -> "3B021450": the reader's own ATR text has no blanks.
-std::u16string Packed(const std::string& spaced) {
-    std::u16string packed;
-    for (char c : spaced) {
-        if (c != ' ') packed.push_back(static_cast<char16_t>(c));
-    }
-    return packed;
-}
+using lab::kGuard;
+using lab::Narrow;
+using lab::Packed;
+using lab::StateName;
 
 Bytes AtrBytes(const std::string& spaced) {
     return HexStringToBytes(std::u16string(spaced.begin(), spaced.end()));
@@ -132,10 +109,10 @@ TEST_F(ReaderLab, CardStatePollFollowsInsertionAndRemoval) {
     const std::string defaultAtr = lab::CardIn(1);
     ASSERT_TRUE(PollUntil(r, TCardState::csAvailable)) << StateName(r.CardState());
     EXPECT_EQ(r.ATR(), AtrBytes(defaultAtr));
-    EXPECT_EQ(r.ATRasString(), Packed(defaultAtr));
+    EXPECT_EQ(Narrow(r.ATRasString()), Packed(defaultAtr));
     EXPECT_EQ(r.ATRasString().size(), 2 * r.ATR().size());
     EXPECT_EQ(changes, (std::vector<std::string>{"no-card", "available 3B021450", "no-card",
-                                                 "available " + Narrow(Packed(defaultAtr))}));
+                                                 "available " + Packed(defaultAtr)}));
 }
 
 TEST_F(ReaderLab, DirectConnectionToAnEmptyReaderCannotTransmit) {
@@ -246,13 +223,13 @@ TEST_F(ReaderLab, OwnConnectionShowsAsInUseWithoutCallback) {
     const std::string atr = lab::CardIn(0);
     TPCSCReader& r = MakeReader(0);
     ASSERT_TRUE(PollUntil(r, TCardState::csAvailable)) << StateName(r.CardState());
-    const std::vector<std::string> available = {"available " + Narrow(Packed(atr))};
+    const std::vector<std::string> available = {"available " + Packed(atr)};
     ASSERT_EQ(changes, available);
 
     ASSERT_EQ(r.Connect(SCARD_SHARE_SHARED), SCARD_S_SUCCESS);
     ASSERT_TRUE(PollUntil(r, TCardState::csShared)) << StateName(r.CardState());
     EXPECT_EQ(changes, available);
-    EXPECT_EQ(r.ATRasString(), Packed(atr));  // kept while in use
+    EXPECT_EQ(Narrow(r.ATRasString()), Packed(atr));  // kept while in use
     EXPECT_NE(r.CardHandle(), kNoCardHandle);  // the poll leaves the connection alone
 
     ASSERT_EQ(r.Disconnect(SCARD_LEAVE_CARD), SCARD_S_SUCCESS);

@@ -21,11 +21,7 @@ const std::string kFakeNoGetStatusChange = FAKE_PCSC_NOGETSTATUSCHANGE_PATH;
 
 // Points the binding at a library without holding it loaded ourselves, so
 // that the tests can see when the binding releases it.
-class LibraryOverride {
-public:
-    explicit LibraryOverride(const std::string& path) { setenv("VARDEL_PCSC_LIBRARY", path.c_str(), 1); }
-    ~LibraryOverride() { unsetenv("VARDEL_PCSC_LIBRARY"); }
-};
+using fake::LibraryOverride;
 
 Handle Establish(TPCSCRaw& raw) {
     Handle context = 0;
