@@ -15,8 +15,14 @@
 //           library gave could not be read
 //   any:    "error":<text> when the check stopped on an error
 // }]}
+// With details, each pcsc reader also has "card":{"state":"absent"|"present"|
+// "exclusive"|"shared"|"mute"|"unknown", and the ATR fields when it has one}.
+// ATR fields: "atr":"3B 95 ...","convention":"direct"|"inverse","protocols":
+// ["T=1"],"fi":372,"di":4 (from TA1),"historical":"80 73 ...","atrValid":true,
+// "atrProblem":<text> (when not valid).
 // {"time":"2024-05-02T09:15:00.123Z","event":"reader-found"|"reader-removed"|
-//  "card-inserted"|"card-removed"|"card-error","reader":...,"atr":"3B 95 ..."}
+//  "card-inserted"|"card-removed"|"card-error","reader":..., the ATR fields on
+//  card-inserted}
 // A reader name whose bytes are not all UTF-8 also gives "nameHex" (its
 // bytes, two upper-case hexadecimal digits each), a device name "deviceHex".
 #pragma once
@@ -25,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Json.h"
 #include "cli/Outcome.h"
 #include "cli/ServiceSession.h"
 
@@ -40,6 +47,9 @@ std::string_view EventName(EventKind kind);
 
 // The document, on one line, without line end.
 std::string JsonDocument(const std::vector<CheckOutcome>& outcomes, bool details);
+
+// The ATR fields of an object that shows an ATR.
+void AddAtr(json::Object& object, const pcsc::Bytes& atr);
 
 // One event, on one line, without line end.
 std::string JsonEvent(const ServiceEvent& event);

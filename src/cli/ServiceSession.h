@@ -63,14 +63,15 @@ public:
     bool Press();
     bool Valid() const;
 
-    // Serves the loop until the manager's first listing has run, then drains
-    // the queue through the idle handler until nothing is left (its
-    // reader-found events dispatched), unless a stop is requested first.
+    // Serves the loop until the manager's first listing has run, polls each
+    // reader's card once (the run may end before the watcher's first tick),
+    // then drains the queue through the idle handler until nothing is left
+    // (its reader-found events dispatched), unless a stop is requested first.
     // True when the listing is out.
     bool RunUntilFirstListing(const StopRequest& stop);
 
-    // What the pane holds now, and the readers its lines show; the codes of
-    // the manager's context and of its last listing. A listing that failed or
+    // What the pane holds now, and the readers its lines show with their
+    // cards; the codes of the manager's context and of its last listing. A listing that failed or
     // gave a list that cannot be read (where the pane shows no more than for
     // "no reader") ends the report with its error lines.
     CheckOutcome Outcome() const;
@@ -93,6 +94,7 @@ private:
     };
 
     void Hook(pcsc::TPCSC& manager);
+    void DrainQueue();
     void Emit(EventKind kind, const std::u16string& reader, pcsc::Bytes atr = {},
               std::optional<ReaderDetails> details = std::nullopt);
 

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <ctime>
 
+#include "checks/Card.h"
 #include "checks/ShownText.h"
 #include "cli/JsonReport.h"
 #include "cli/Watchdog.h"
-#include "pcsc/Tools.h"
 #include "pcsc/platform/Platform.h"
 
 namespace cli {
@@ -72,7 +72,7 @@ std::u16string EventPrinter::Text(const ServiceEvent& event) {
         case EventKind::CardInserted: {
             stateKnown_.insert(event.reader);
             std::u16string line = (known ? u"Carte insérée : " : u"Carte présente : ") + reader;
-            if (!event.atr.empty()) line += u" (ATR " + pcsc::BytesToHexString(event.atr) + u")";
+            if (!event.atr.empty()) line += u" (" + checks::AtrText(event.atr) + u")";
             return line;
         }
         case EventKind::CardRemoved:

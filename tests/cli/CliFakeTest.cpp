@@ -91,12 +91,14 @@ TEST_F(CliOverFake, DetailsUnderEachReaderWithADashForWhatWasNotRead) {
               "  Numéro de série : SN-0042\n"
               "  Version du pilote : 1.23\n"
               "  Version du micrologiciel : 2.15\n"
+              "  Carte : absente\n"
               "Lecteur B\n"
               "  Nom affiché : Lecteur B\n"
               "  Fabricant : -\n"
               "  Numéro de série : -\n"
               "  Version du pilote : -\n"
-              "  Version du micrologiciel : -\n");
+              "  Version du micrologiciel : -\n"
+              "  Carte : absente\n");
     EXPECT_EQ(lib.OpenContexts(), 0) << "the manager is stopped at the end of the run";
 
     const long connects = lib.Calls("SCardConnect");
@@ -178,7 +180,8 @@ TEST_F(CliOverFake, OutsideTextsForgeNoLineInDetailsEventsOrJson) {
                   "  Fabricant : ACME\uFFFD\uFFFD2024-05-02 11:15:00.123  Carte insérée : X\n"
                   "  Numéro de série : SN\uFFFD4321\n"
                   "  Version du pilote : -\n"
-                  "  Version du micrologiciel : -\n");
+                  "  Version du micrologiciel : -\n"
+                  "  Carte : absente\n");
 
     // The pieces as the pane holds them; the data fields exact.
     const minijson::Value doc = minijson::Parse(RunWith({"--check", "pcsc", "--details", "--json"}).out);
@@ -196,7 +199,7 @@ TEST_F(CliOverFake, OutsideTextsForgeNoLineInDetailsEventsOrJson) {
     events(ServiceEvent{std::chrono::system_clock::now(), EventKind::CardInserted, wide, {0x3B, 0x00}, std::nullopt});
     const std::string printed = out.Text();
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
-    EXPECT_TRUE(printed.ends_with("  Carte présente : " + shownName + " (ATR 3B 00)\n")) << printed;
+    EXPECT_TRUE(printed.ends_with("  Carte présente : " + shownName + " (ATR 3B 00, T=0)\n")) << printed;
 }
 
 TEST_F(CliOverFake, ANameThatIsNotUtf8KeepsItsDetailsAndIsGivenInHexadecimal) {
@@ -219,6 +222,7 @@ TEST_F(CliOverFake, ANameThatIsNotUtf8KeepsItsDetailsAndIsGivenInHexadecimal) {
               "  Numéro de série : -\n"
               "  Version du pilote : -\n"
               "  Version du micrologiciel : -\n"
+              "  Carte : absente\n"
               "\n"
               "== Lecteurs PC/SC (sans ScardSvr) ==\n"
               "Connecté à la DLL\n"
@@ -237,7 +241,8 @@ TEST_F(CliOverFake, ANameThatIsNotUtf8KeepsItsDetailsAndIsGivenInHexadecimal) {
     EXPECT_EQ(JsonEvent({std::chrono::system_clock::time_point{}, EventKind::CardInserted, u"Lecteur \xDCE9", atr,
                          std::nullopt, "Lecteur \xE9"}),
               "{\"time\":\"1970-01-01T00:00:00.000Z\",\"event\":\"card-inserted\",\"reader\":\"Lecteur \uFFFD\","
-              "\"nameHex\":\"4C65637465757220E9\",\"atr\":\"3B 00\"}");
+              "\"nameHex\":\"4C65637465757220E9\",\"atr\":\"3B 00\",\"convention\":\"direct\",\"protocols\":[\"T=0\"],"
+              "\"historical\":\"\",\"atrValid\":true}");
 }
 
 TEST_F(CliOverFake, SerialPortsThatCannotBeReadAreListedWithTheReasonButNotFound) {

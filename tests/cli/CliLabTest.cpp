@@ -294,7 +294,7 @@ TEST_F(CliAgainstTheLab, WatchInTextShowsCardsWithTheirTimeUntilSigterm) {
     Child cli(kCli, {"--watch", "--check", "pcsc"}, Env());
     ASSERT_TRUE(cli.WaitForText("Aucune carte : " + kReader1)) << cli.Out() << cli.Err();
     EXPECT_EQ(lab::CardIn(1, "3B 02 14 50"), "3B 02 14 50");
-    ASSERT_TRUE(cli.WaitForText("Carte insérée : " + kReader1 + " (ATR 3B 02 14 50)")) << cli.Out();
+    ASSERT_TRUE(cli.WaitForText("Carte insérée : " + kReader1 + " (ATR 3B 02 14 50, T=0)")) << cli.Out();
     lab::CardOut(1);
     ASSERT_TRUE(cli.WaitForText("Carte retirée : " + kReader1)) << cli.Out();
     cli.Signal(SIGTERM);
@@ -306,7 +306,7 @@ TEST_F(CliAgainstTheLab, WatchInTextShowsCardsWithTheirTimeUntilSigterm) {
               (std::vector<std::string>{
                   "Aucune carte : " + kReader0,
                   "Aucune carte : " + kReader1,
-                  "Carte insérée : " + kReader1 + " (ATR 3B 02 14 50)",
+                  "Carte insérée : " + kReader1 + " (ATR 3B 02 14 50, T=0)",
                   "Carte retirée : " + kReader1,
               }));
 }
