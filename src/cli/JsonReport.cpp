@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "checks/Card.h"
+#include "cli/Bilan.h"
 #include "cli/Json.h"
 #include "pcsc/Atr.h"
 #include "pcsc/Tools.h"
@@ -145,6 +146,19 @@ std::string Check(const CheckOutcome& outcome, bool details) {
     return object.Close();
 }
 
+std::string Diagnosis(const checks::Verdict& verdict) {
+    json::Object object;
+    object.Add("check", json::String(CheckName(IdOf(verdict.check))))
+        .Add("status", json::String(StatusName(verdict.status)))
+        .Add("summary", json::String(verdict.summary));
+    if (!verdict.advice.empty()) {
+        json::Array advice;
+        for (const std::u16string& line : verdict.advice) advice.Add(json::String(line));
+        object.Add("advice", advice.Close());
+    }
+    return object.Close();
+}
+
 }  // namespace
 
 void AddAtr(json::Object& object, const pcsc::Bytes& atr) {
@@ -193,10 +207,13 @@ std::string_view EventName(EventKind kind) {
     return "";
 }
 
-std::string JsonDocument(const std::vector<CheckOutcome>& outcomes, bool details) {
+std::string JsonDocument(const std::vector<CheckOutcome>& outcomes, bool details,
+                         const std::vector<checks::Verdict>& verdicts) {
     json::Array checks;
     for (const CheckOutcome& outcome : outcomes) checks.Add(Check(outcome, details));
-    return json::Object().Add("checks", checks.Close()).Close();
+    json::Array diagnosis;
+    for (const checks::Verdict& verdict : verdicts) diagnosis.Add(Diagnosis(verdict));
+    return json::Object().Add("checks", checks.Close()).Add("diagnosis", diagnosis.Close()).Close();
 }
 
 std::string JsonEvent(const ServiceEvent& event) {

@@ -14,7 +14,9 @@
 //           not made has no entry), "listMalformed":true when the list the
 //           library gave could not be read
 //   any:    "error":<text> when the check stopped on an error
-// }]}
+//  }],
+//  "diagnosis":[{"check":"pcsc"|"com"|"direct","status":"ok"|"warning"|"error",
+//   "summary":...,"advice":[...] (absent when there is nothing to do)}...]}
 // With details, each pcsc reader also has "card":{"state":"absent"|"present"|
 // "exclusive"|"shared"|"mute"|"unknown", and the ATR fields when it has one}.
 // ATR fields: "atr":"3B 95 ...","convention":"direct"|"inverse","protocols":
@@ -31,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "checks/Verdict.h"
 #include "cli/Json.h"
 #include "cli/Outcome.h"
 #include "cli/ServiceSession.h"
@@ -46,7 +49,8 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point time);
 std::string_view EventName(EventKind kind);
 
 // The document, on one line, without line end.
-std::string JsonDocument(const std::vector<CheckOutcome>& outcomes, bool details);
+std::string JsonDocument(const std::vector<CheckOutcome>& outcomes, bool details,
+                         const std::vector<checks::Verdict>& verdicts);
 
 // The ATR fields of an object that shows an ATR.
 void AddAtr(json::Object& object, const pcsc::Bytes& atr);

@@ -68,6 +68,8 @@ struct CheckOutcome {
     // pcsc, direct: the library answered the listing with a list that could
     // not be read.
     bool listMalformed = false;
+    // direct: each reader's name as the library's bytes, in list order.
+    std::vector<std::string> listedBytes;
     std::optional<bool> serviceReached;  // pcsc
     // The check could not reach the smart-card service or library, or the
     // service answered but its reader list could not be read.

@@ -5,6 +5,7 @@
 
 #include "checks/Card.h"
 #include "checks/ShownText.h"
+#include "cli/Bilan.h"
 #include "cli/JsonReport.h"
 #include "cli/Watchdog.h"
 #include "pcsc/platform/Platform.h"
@@ -116,7 +117,7 @@ int FollowService(ServiceSession& session, pcsc::PlainMainLoop& loop, EventPrint
     }
     session.Stop();
     if (const std::string blocked = BlockedCalls(); !blocked.empty()) {
-        err.Write("Arrêt incomplet : " + NoAnswerText(blocked) + "\n");
+        err.Write("Arrêt incomplet : " + NoAnswerText(blocked) + "\n" + NoAnswerLines());
         return kExitNoAnswer;
     }
     return kExitStopped;

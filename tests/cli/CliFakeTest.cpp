@@ -18,6 +18,7 @@
 #include "MemoryRegistry.h"
 #include "MiniJson.h"
 #include "SysfsTree.h"
+#include "TextReport.h"
 #include "checks/SysfsSerialPorts.h"
 #include "cli/Cli.h"
 #include "cli/JsonReport.h"
@@ -81,7 +82,7 @@ TEST_F(CliOverFake, DetailsUnderEachReaderWithADashForWhatWasNotRead) {
     const Result run = RunWith({"--check", "pcsc", "--details"});
     EXPECT_EQ(run.status, kExitReaderFound);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(cli_test::ReportPart(run.out),
               "== Lecteurs PC/SC ==\n"
               "Connecté au service\n"
               "Liste des lecteurs :\n"
@@ -108,7 +109,7 @@ TEST_F(CliOverFake, DetailsUnderEachReaderWithADashForWhatWasNotRead) {
     // Without --details, only the pane's lines, and no reader is connected
     // to for details that nobody shows.
     const Result plain = RunWith({"--check", "pcsc"});
-    EXPECT_EQ(plain.out,
+    EXPECT_EQ(cli_test::ReportPart(plain.out),
               "== Lecteurs PC/SC ==\n"
               "Connecté au service\n"
               "Liste des lecteurs :\n"
@@ -171,7 +172,7 @@ TEST_F(CliOverFake, OutsideTextsForgeNoLineInDetailsEventsOrJson) {
     lib.SetAttrib(name, pcsc::SCARD_ATTR_VENDOR_IFD_SERIAL_NO, Bytes(serial));
 
     const Result text = RunWith({"--check", "pcsc", "--details"});
-    EXPECT_EQ(text.out,
+    EXPECT_EQ(cli_test::ReportPart(text.out),
               "== Lecteurs PC/SC ==\n"
               "Connecté au service\n"
               "Liste des lecteurs :\n" +
@@ -211,7 +212,7 @@ TEST_F(CliOverFake, ANameThatIsNotUtf8KeepsItsDetailsAndIsGivenInHexadecimal) {
 
     const Result text = RunWith({"--check", "pcsc,direct", "--details"});
     EXPECT_EQ(text.status, kExitReaderFound);
-    EXPECT_EQ(text.out,
+    EXPECT_EQ(cli_test::ReportPart(text.out),
               "== Lecteurs PC/SC ==\n"
               "Connecté au service\n"
               "Liste des lecteurs :\n"
@@ -255,7 +256,7 @@ TEST_F(CliOverFake, SerialPortsThatCannotBeReadAreListedWithTheReasonButNotFound
 
     const Result text = RunWith({"--check", "com"}, sysfs);
     EXPECT_EQ(text.status, kExitReaderFound);
-    EXPECT_EQ(text.out,
+    EXPECT_EQ(cli_test::ReportPart(text.out),
               "== Lecteurs COM (GALSS) ==\n"
               "Ports série du système trouvés\n"
               "Liste des ports série :\n"
@@ -285,7 +286,7 @@ TEST_F(CliOverFake, LibraryMissingIsUnreachable) {
     setenv("VARDEL_PCSC_LIBRARY", "/nonexistent/libpcsclite.so.1", 1);
     const Result run = RunWith({"--check", "pcsc,direct"});
     EXPECT_EQ(run.status, kExitUnreachable);
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(cli_test::ReportPart(run.out),
               "== Lecteurs PC/SC ==\n"
               "Erreur lors de la connexion au service\n"
               "\n"

@@ -79,8 +79,10 @@ TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
                      {u"Erreur (-2146435043) : The Smart card resource manager is not running.", kPlain, kBlack}};
     direct.establishCode = 0x8010001D;
 
-    const minijson::Value doc = minijson::Parse(JsonDocument({service, serial, direct}, true));
-    ASSERT_EQ(doc.Keys(), std::vector<std::string>{"checks"});
+    checks::Verdict verdict{checks::CheckKind::Serial, checks::VerdictStatus::Warning, u"un port", {u"rebrancher"}};
+    const minijson::Value doc =
+        minijson::Parse(JsonDocument({service, serial, direct}, true, {verdict, {checks::CheckKind::Direct}}));
+    ASSERT_EQ(doc.Keys(), (std::vector<std::string>{"checks", "diagnosis"}));
     const minijson::Value& checks = doc["checks"];
     ASSERT_EQ(checks.size(), 3u);
 
@@ -128,8 +130,18 @@ TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
     EXPECT_EQ(d["readers"].size(), 0u);
     EXPECT_FALSE(d.Has("error"));
 
+    const minijson::Value& diagnosis = doc["diagnosis"];
+    ASSERT_EQ(diagnosis.size(), 2u);
+    EXPECT_EQ(diagnosis[0].Keys(), (std::vector<std::string>{"check", "status", "summary", "advice"}));
+    EXPECT_EQ(diagnosis[0]["check"].string, "com");
+    EXPECT_EQ(diagnosis[0]["status"].string, "warning");
+    EXPECT_EQ(diagnosis[0]["advice"][0].string, "rebrancher");
+    EXPECT_EQ(diagnosis[1]["check"].string, "direct");
+    EXPECT_EQ(diagnosis[1]["status"].string, "ok");
+    EXPECT_FALSE(diagnosis[1].Has("advice")) << "nothing to do";
+
     // Without --details a reader is only its name.
-    const minijson::Value plain = minijson::Parse(JsonDocument({service}, false));
+    const minijson::Value plain = minijson::Parse(JsonDocument({service}, false, {}));
     EXPECT_EQ(plain["checks"][0]["readers"][0].Keys(), std::vector<std::string>{"name"});
 }
 

@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -231,6 +232,9 @@ std::u16string Utf8ToUtf16(std::string_view text);
 std::u16string AnsiToUtf16(std::string_view text);
 #if defined(VARDEL_PCSC_WINSCARD)
 std::u16string AnsiCodePageToUtf16(std::string_view text);  // MultiByteToWideChar(CP_ACP)
+// WideCharToMultiByte(CP_ACP), without best-fit characters; nullopt when a
+// character has no form of its own in the code page.
+std::optional<std::string> Utf16ToAnsiCodePage(std::u16string_view text);
 #endif
 
 // ---- Names -----------------------------------------------------------------
@@ -250,5 +254,10 @@ std::string NameToBytes(std::u16string_view name);
 // True when the name holds a byte that was not UTF-8 (U+DC80 to U+DCFF
 // standing alone).
 bool HasUndecodedBytes(std::u16string_view name);
+// The bytes the 8-bit listing gives for a reader that the service's listing
+// names `name`: on pcsc-lite the name's own bytes; on Windows its form in the
+// ANSI code page, nullopt when it has none (a character outside the code
+// page reaches the 8-bit listing as some other one).
+std::optional<std::string> NameToAnsiBytes(std::u16string_view name);
 
 }  // namespace pcsc::platform
