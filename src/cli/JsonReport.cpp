@@ -203,6 +203,8 @@ std::string_view EventName(EventKind kind) {
         case EventKind::CardInserted: return "card-inserted";
         case EventKind::CardRemoved: return "card-removed";
         case EventKind::CardError: return "card-error";
+        case EventKind::ServiceLost: return "service-lost";
+        case EventKind::ServiceBack: return "service-back";
     }
     return "";
 }
@@ -218,9 +220,12 @@ std::string JsonDocument(const std::vector<CheckOutcome>& outcomes, bool details
 
 std::string JsonEvent(const ServiceEvent& event) {
     json::Object object;
-    object.Add("time", json::String(UtcTimestamp(event.time)))
-        .Add("event", json::String(EventName(event.kind)))
-        .Add("reader", json::String(event.reader));
+    object.Add("time", json::String(UtcTimestamp(event.time))).Add("event", json::String(EventName(event.kind)));
+    if (event.kind == EventKind::ServiceLost || event.kind == EventKind::ServiceBack) {
+        if (event.code) object.Add("code", Code(*event.code));
+        return object.Close();
+    }
+    object.Add("reader", json::String(event.reader));
     object.AddIf("nameHex", HexOf(event.readerBytes));
     if (event.kind == EventKind::CardInserted) AddAtr(object, event.atr);
     return object.Close();

@@ -25,6 +25,7 @@
 // {"time":"2024-05-02T09:15:00.123Z","event":"reader-found"|"reader-removed"|
 //  "card-inserted"|"card-removed"|"card-error","reader":..., the ATR fields on
 //  card-inserted}
+// {"time":...,"event":"service-lost","code":N} {"time":...,"event":"service-back"}
 // A reader name whose bytes are not all UTF-8 also gives "nameHex" (its
 // bytes, two upper-case hexadecimal digits each), a device name "deviceHex".
 #pragma once

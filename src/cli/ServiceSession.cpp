@@ -71,6 +71,17 @@ void ServiceSession::Hook(pcsc::TPCSC& manager) {
         [this](pcsc::TPCSC*, const std::u16string& name) { Emit(EventKind::CardRemoved, name); });
     manager.SetOnCardError(
         [this](pcsc::TPCSC*, const std::u16string& name) { Emit(EventKind::CardError, name); });
+    // Inside the listing that met the change, before its reader events are
+    // queued: what was queued earlier goes out first, so that the events
+    // keep the order in which things happened.
+    manager.SetOnServiceChanged([this](pcsc::TPCSC* sender, bool lost, pcsc::Status code) {
+        DrainQueue();
+        if (!onEvent_) return;
+        ServiceEvent event{std::chrono::system_clock::now(), lost ? EventKind::ServiceLost : EventKind::ServiceBack};
+        if (lost) event.code = code;
+        event.readersLeft = sender->ReaderList().size();
+        onEvent_(event);
+    });
 }
 
 void ServiceSession::DrainQueue() {

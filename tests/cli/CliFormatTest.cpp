@@ -48,6 +48,10 @@ TEST(CliJson, ColoursTimesAndEvents) {
     EXPECT_EQ(JsonEvent({at, EventKind::CardInserted, u"Lecteur \"A\"", {0x3B, 0x02, 0x14, 0x50}, {}}),
               R"({"time":"2024-05-02T09:15:00.123Z","event":"card-inserted","reader":"Lecteur \"A\"","atr":"3B 02 14 50",)"
               R"("convention":"direct","protocols":["T=0"],"historical":"14 50","atrValid":true})");
+    ServiceEvent lost{at, EventKind::ServiceLost};
+    lost.code = 0x8010001D;
+    EXPECT_EQ(JsonEvent(lost), R"({"time":"2024-05-02T09:15:00.123Z","event":"service-lost","code":-2146435043})");
+    EXPECT_EQ(JsonEvent({at, EventKind::ServiceBack}), R"({"time":"2024-05-02T09:15:00.123Z","event":"service-back"})");
     EXPECT_EQ(JsonEvent({at, EventKind::CardRemoved, u"R", {}, {}}),
               R"({"time":"2024-05-02T09:15:00.123Z","event":"card-removed","reader":"R"})");
     EXPECT_EQ(EventName(EventKind::ReaderFound), "reader-found");

@@ -3,9 +3,11 @@
 // the exit statuses, --watch following cards, and a frozen service.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <map>
 #include <regex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -346,12 +348,62 @@ TEST_F(CliAgainstTheLab, WatchFollowsAServiceStartedLater) {
     EXPECT_EQ(StampedLinesAfter(end.out, "Suivi des lecteurs et des cartes"),
               (std::vector<std::string>{
                   "Service injoignable, nouvelle tentative dans 1 s",
-                  "Connecté au service",
+                  "Service de cartes à puce de nouveau joignable",
                   "Lecteur trouvé : " + kReader0,
                   "Lecteur trouvé : " + kReader1,
                   "Aucune carte : " + kReader0,
                   "Aucune carte : " + kReader1,
               }));
+}
+
+TEST_F(CliAgainstTheLab, WatchSaysOnceWhenTheServiceIsLostAndBackThenDecodesTheNextCard) {
+    ServiceBack back;
+    Child cli(kCli, {"--watch", "--json", "--check", "pcsc"}, Env());
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"card-removed\"") == 2; }))
+        << cli.Out() << cli.Err();
+    lab::Service("stop");
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"reader-removed\"") == 2; }))
+        << cli.Out();
+    // The outage lasts a few of the watcher's attempts to reach it again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    lab::Service("start");
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"card-removed\"") == 4; }))
+        << cli.Out();
+    EXPECT_EQ(lab::CardIn(0), kViccAtr);
+    ASSERT_TRUE(cli.WaitForText("\"card-inserted\"")) << cli.Out();
+    cli.Signal(SIGINT);
+    const Finished end = cli.Wait();
+    EXPECT_EQ(end.status, 0);
+
+    const std::vector<minijson::Value> lines = minijson::ParseLines(end.out);
+    std::vector<std::string> events;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::string event = lines[i]["event"].string;
+        if (lines[i].Has("reader")) event += " " + lines[i]["reader"].string;
+        if (event == "service-lost") event += " " + std::to_string(static_cast<long>(lines[i]["code"].number));
+        events.push_back(event);
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          "reader-found " + kReader0,
+                          "reader-found " + kReader1,
+                          "card-removed " + kReader0,
+                          "card-removed " + kReader1,
+                          "service-lost -2146435043",
+                          "reader-removed " + kReader1,
+                          "reader-removed " + kReader0,
+                          "service-back",
+                          "reader-found " + kReader0,
+                          "reader-found " + kReader1,
+                          "card-removed " + kReader0,
+                          "card-removed " + kReader1,
+                          "card-inserted " + kReader0,
+                      }));
+    ASSERT_GE(lines.size(), 2u);
+    const minijson::Value& inserted = lines.back();
+    EXPECT_EQ(inserted["atr"].string, kViccAtr);
+    ASSERT_EQ(inserted["protocols"].size(), 1u);
+    EXPECT_EQ(inserted["protocols"][0].string, "T=1");
+    EXPECT_TRUE(inserted["atrValid"].boolean);
 }
 
 TEST_F(CliAgainstTheLab, AFrozenServiceIsNamedAndEndsTheRunWithStatus3) {

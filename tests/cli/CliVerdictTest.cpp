@@ -7,6 +7,7 @@
 // through Wine, over the fake winscard.dll.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "MiniJson.h"
 #include "checks/MachineFacts.h"
 #include "cli/Cli.h"
+#include "cli/Watch.h"
 #include "pcsc/PCSCDef.h"
 
 #if !defined(_WIN32)
@@ -231,4 +233,34 @@ TEST(VerdictOverFake, EachSituationGivesItsStatusAndItsNextStep) {
             EXPECT_NE(Joined(verdict).find(expected.names), std::string::npos) << expected.names;
         }
     }
+}
+
+TEST(VerdictOverFake, TheServiceLostAndBackLinesSayWhatThePlatformDoes) {
+    StringOutput out;
+    EventPrinter events(out, false, false, false);
+    events.GoLive();
+    ServiceEvent lost{std::chrono::system_clock::now(), EventKind::ServiceLost};
+    lost.code = pcsc::SCARD_E_SERVICE_STOPPED;
+    lost.readersLeft = 1;
+    events(lost);
+    lost.readersLeft = 0;
+    events(lost);
+    events(ServiceEvent{std::chrono::system_clock::now(), EventKind::ServiceBack});
+    std::vector<std::string> lines;
+    const std::string text = out.Text();
+    for (std::size_t at = text.find("  "); at != std::string::npos; at = text.find("  ", at + 1)) {
+        const std::size_t end = text.find('\n', at);
+        lines.push_back(text.substr(at + 2, end - at - 2));
+        at = end;
+    }
+    const std::string lostLine =
+        "Service de cartes à puce perdu : The Smart card resource manager has shut down. (-2146435042)";
+#if defined(_WIN32)
+    // The last reader unplugged: Windows stops the service, nothing is lost.
+    const std::string noReaderLeft = "Service de cartes à puce arrêté par Windows : plus aucun lecteur n'est branché";
+#else
+    const std::string noReaderLeft = lostLine;
+#endif
+    EXPECT_EQ(lines, (std::vector<std::string>{lostLine, noReaderLeft, "Service de cartes à puce de nouveau joignable"}))
+        << text;
 }
