@@ -175,7 +175,8 @@ std::u16string NameList(const std::vector<std::u16string>& names) {
         if (i > 0) list += u", ";
         list += ShownText(names[i]);
     }
-    if (names.size() > kNamesShown) list += u" et " + Decimal(static_cast<std::int64_t>(names.size() - kNamesShown)) + u" autres";
+    if (names.size() > kNamesShown)
+        list += u" et " + Decimal(static_cast<std::int64_t>(names.size() - kNamesShown)) + u" autres";
     return list;
 }
 
@@ -377,7 +378,7 @@ Verdict DirectVerdict(const Findings& findings, const MachineFacts& facts) {
         met.push_back(Unreachable(*direct.establish, facts));
     } else if (!direct.list) {
         met.push_back(LibraryMissingMet(facts, u" (SCardListReaders manque)"));
-    } else if (*direct.list == pcsc::SCARD_E_INSUFFICIENT_BUFFER && service && !service->names.empty()) {
+    } else if (*direct.list == pcsc::SCARD_E_INSUFFICIENT_BUFFER && service && !findings.service->readers.empty()) {
         met.push_back({DirectListTooLong});
     } else if (pcsc::IsServiceLost(*direct.list)) {
         met.push_back(Unreachable(*direct.list, facts));
