@@ -25,4 +25,11 @@ std::u16string RegistryDataToText(std::u16string_view valueName, std::uint32_t t
     return text;
 }
 
+std::optional<std::uint32_t> RegistryDataToInteger(std::uint32_t type, const std::uint8_t* data,
+                                                   std::size_t size) {
+    if (type != kRegDword || size != 4 || !data) return std::nullopt;
+    return static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+           static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+}
+
 }  // namespace checks

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -45,6 +46,11 @@ private:
 std::u16string RegistryDataToText(std::u16string_view valueName, std::uint32_t type,
                                   const std::uint8_t* data, std::size_t size);
 
+// A value's data as a number: a REG_DWORD's four bytes (little-endian);
+// nullopt for any other type or size.
+std::optional<std::uint32_t> RegistryDataToInteger(std::uint32_t type, const std::uint8_t* data,
+                                                   std::size_t size);
+
 class RegistryAccessor {
 public:
     virtual ~RegistryAccessor() = default;
@@ -62,6 +68,9 @@ public:
     // The current key's value as text (see RegistryDataToText); the empty
     // text when there is no such value or no key is open.
     virtual std::u16string ReadString(std::u16string_view name) = 0;
+    // The current key's value as a number (see RegistryDataToInteger);
+    // nullopt when there is no such value or no key is open.
+    virtual std::optional<std::uint32_t> ReadInteger(std::u16string_view name) = 0;
     // Closes the current key, if any.
     virtual void CloseKey() = 0;
 };

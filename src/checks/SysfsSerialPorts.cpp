@@ -160,8 +160,15 @@ SerialCheckResult RunSysfsSerialCheck(ReportPane& pane, const fs::path& root) {
         return result;
     }
     result.declared = true;
-    pane.Append(Line(u"Ports série du système trouvés"), kBold, kGreen);
-    pane.Append(Line(u"Liste des ports série :"), kUnderline, kBlack);
+    // Green only for a port found: an empty list is no success.
+    if (ports->empty()) {
+        pane.Append(Line(unreadable.empty() ? u"Aucun port série USB n'est déclaré par le système"
+                                            : u"Aucun port série USB lisible n'est déclaré par le système"),
+                    kPlain, kBlack);
+    } else {
+        pane.Append(Line(u"Ports série du système trouvés"), kBold, kGreen);
+        pane.Append(Line(u"Liste des ports série :"), kUnderline, kBlack);
+    }
     for (const SerialPort& port : *ports) {
         pane.Append(Line(ShownText(port.port) + u" : " + ShownText(port.device)), kPlain, kBlack);
     }

@@ -95,6 +95,16 @@ std::u16string WinRegistry::ReadString(std::u16string_view name) {
     return {};  // no such value
 }
 
+std::optional<std::uint32_t> WinRegistry::ReadInteger(std::u16string_view name) {
+    if (!currentKey_) return std::nullopt;
+    DWORD type = REG_NONE;
+    BYTE data[4] = {};
+    DWORD size = sizeof data;
+    if (RegQueryValueExW(AsKey(currentKey_), Wide(name).c_str(), nullptr, &type, data, &size) != ERROR_SUCCESS)
+        return std::nullopt;  // no such value, or one too long for a number
+    return RegistryDataToInteger(type, data, size);
+}
+
 void WinRegistry::CloseKey() {
     if (!currentKey_) return;
     RegCloseKey(AsKey(currentKey_));

@@ -39,6 +39,7 @@ CheckOutcome RunDirectOnce() {
         outcome.establishCode = result.establish;
         outcome.listCode = result.list;
         outcome.listMalformed = result.splitFailed;
+        outcome.listedBytes = result.nameBytes;
         outcome.pieces = pane.Pieces();
         // The reader lines are the last pieces, one per name.
         const std::size_t count = outcome.pieces.size();

@@ -37,7 +37,7 @@ int Interrupted(const StopRequest& stop) { return 128 + (stop.Signal() > 0 ? sto
 int StopNow(const Options& options, Environment& env, ServiceSession* session) {
     if (session) session->Stop();
     if (const std::string blocked = BlockedCalls(); !blocked.empty()) {
-        env.err.Write("Arrêt incomplet : " + NoAnswerText(blocked) + "\n");
+        env.err.Write("Arrêt incomplet : " + NoAnswerText(blocked) + "\n" + NoAnswerLines());
         return kExitNoAnswer;
     }
     return options.watch ? kExitStopped : Interrupted(env.stop);
@@ -96,7 +96,8 @@ int RunCli(const Options& options, Environment& env) {
         // A watcher that did not end after its manager's stop is blocked in
         // the service: the next calls would block as well.
         if (const std::string blocked = BlockedCalls(); !blocked.empty() && !session) {
-            env.err.Write("Pas de réponse du service de cartes à puce : " + NoAnswerText(blocked) + "\n");
+            env.err.Write("Pas de réponse du service de cartes à puce : " + NoAnswerText(blocked) + "\n" +
+                          NoAnswerLines());
             return kExitNoAnswer;
         }
         if (!options.json) printer.Check(outcome, options.details);
@@ -104,7 +105,12 @@ int RunCli(const Options& options, Environment& env) {
         outcomes.push_back(std::move(outcome));
     }
     if (env.stop.Requested()) return StopNow(options, env, session.get());
-    if (options.json) env.out.Write(JsonDocument(outcomes, options.details) + "\n");
+    const std::vector<checks::Verdict> verdicts = checks::Diagnose(FindingsOf(outcomes), env.machineFacts());
+    if (options.json) {
+        env.out.Write(JsonDocument(outcomes, options.details, verdicts) + "\n");
+    } else {
+        PrintBilan(printer, verdicts);
+    }
     if (!options.watch) return ExitStatus(options, outcomes);
 
     NoteStep("suivi du service");

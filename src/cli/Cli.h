@@ -3,6 +3,7 @@
 // stop is requested. main() adds the process's parts (signals, watchdog).
 #pragma once
 
+#include "cli/Bilan.h"
 #include "cli/Checks.h"
 #include "cli/Options.h"
 #include "cli/Output.h"
@@ -17,6 +18,7 @@ struct Environment {
     // Whether out is a terminal (colours with --color=auto).
     bool outIsTerminal = false;
     SerialCheckRunner serialCheck = checks::RunPlatformSerialCheck;
+    MachineFactsReader machineFacts = checks::ReadMachineFacts;
 };
 
 // Runs on the calling thread, which becomes the main thread (a main loop is

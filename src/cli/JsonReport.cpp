@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <ctime>
 
+#include "checks/Card.h"
+#include "cli/Bilan.h"
 #include "cli/Json.h"
+#include "pcsc/Atr.h"
 #include "pcsc/Tools.h"
 
 namespace cli {
@@ -49,6 +52,26 @@ std::string Piece(const checks::ReportPiece& piece) {
         .Close();
 }
 
+std::string_view CardStateName(pcsc::TCardState state) {
+    switch (state) {
+        case pcsc::TCardState::csNoCard: return "absent";
+        case pcsc::TCardState::csAvailable: return "present";
+        case pcsc::TCardState::csExclusive: return "exclusive";
+        case pcsc::TCardState::csShared: return "shared";
+        case pcsc::TCardState::csBadCard: return "mute";
+        case pcsc::TCardState::csUnknown: break;
+    }
+    return "unknown";
+}
+
+std::string Card(const std::optional<CardSeen>& card) {
+    const CardSeen seen = card.value_or(CardSeen{});
+    json::Object object;
+    object.Add("state", json::String(CardStateName(seen.state)));
+    if (!seen.atr.empty()) AddAtr(object, seen.atr);
+    return object.Close();
+}
+
 std::string Reader(const FoundReader& reader, bool details) {
     json::Object object;
     object.Add("name", json::String(reader.name));
@@ -59,7 +82,8 @@ std::string Reader(const FoundReader& reader, bool details) {
             .Add("vendor", TextOrNull(d.vendor))
             .Add("serial", TextOrNull(d.serial))
             .Add("driverVersion", VersionOrNull(d.driverVersion))
-            .Add("firmwareVersion", VersionOrNull(d.firmwareVersion));
+            .Add("firmwareVersion", VersionOrNull(d.firmwareVersion))
+            .Add("card", Card(reader.card));
     }
     return object.Close();
 }
@@ -122,7 +146,35 @@ std::string Check(const CheckOutcome& outcome, bool details) {
     return object.Close();
 }
 
+std::string Diagnosis(const checks::Verdict& verdict) {
+    json::Object object;
+    object.Add("check", json::String(CheckName(IdOf(verdict.check))))
+        .Add("status", json::String(StatusName(verdict.status)))
+        .Add("summary", json::String(verdict.summary));
+    if (!verdict.advice.empty()) {
+        json::Array advice;
+        for (const std::u16string& line : verdict.advice) advice.Add(json::String(line));
+        object.Add("advice", advice.Close());
+    }
+    return object.Close();
+}
+
 }  // namespace
+
+void AddAtr(json::Object& object, const pcsc::Bytes& atr) {
+    const pcsc::AtrInfo info = pcsc::DecodeAtr(atr);
+    object.Add("atr", json::String(pcsc::BytesToHexString(atr)));
+    if (info.convention != pcsc::AtrConvention::Unknown)
+        object.Add("convention", json::String(info.convention == pcsc::AtrConvention::Direct ? "direct" : "inverse"));
+    json::Array protocols;
+    for (const std::uint8_t protocol : info.protocols) protocols.Add(json::String(checks::ProtocolsText({protocol})));
+    object.Add("protocols", protocols.Close());
+    if (info.fi) object.Add("fi", json::Integer(*info.fi));
+    if (info.di) object.Add("di", json::Integer(*info.di));
+    object.Add("historical", json::String(pcsc::BytesToHexString(info.historical)))
+        .Add("atrValid", json::Boolean(info.Valid()));
+    if (!info.Valid()) object.Add("atrProblem", json::String(checks::AtrProblemText(info.problem)));
+}
 
 std::string HtmlColor(checks::Color color) {
     char text[16];
@@ -151,24 +203,31 @@ std::string_view EventName(EventKind kind) {
         case EventKind::CardInserted: return "card-inserted";
         case EventKind::CardRemoved: return "card-removed";
         case EventKind::CardError: return "card-error";
+        case EventKind::ServiceLost: return "service-lost";
+        case EventKind::ServiceBack: return "service-back";
     }
     return "";
 }
 
-std::string JsonDocument(const std::vector<CheckOutcome>& outcomes, bool details) {
+std::string JsonDocument(const std::vector<CheckOutcome>& outcomes, bool details,
+                         const std::vector<checks::Verdict>& verdicts) {
     json::Array checks;
     for (const CheckOutcome& outcome : outcomes) checks.Add(Check(outcome, details));
-    return json::Object().Add("checks", checks.Close()).Close();
+    json::Array diagnosis;
+    for (const checks::Verdict& verdict : verdicts) diagnosis.Add(Diagnosis(verdict));
+    return json::Object().Add("checks", checks.Close()).Add("diagnosis", diagnosis.Close()).Close();
 }
 
 std::string JsonEvent(const ServiceEvent& event) {
     json::Object object;
-    object.Add("time", json::String(UtcTimestamp(event.time)))
-        .Add("event", json::String(EventName(event.kind)))
-        .Add("reader", json::String(event.reader));
+    object.Add("time", json::String(UtcTimestamp(event.time))).Add("event", json::String(EventName(event.kind)));
+    if (event.kind == EventKind::ServiceLost || event.kind == EventKind::ServiceBack) {
+        if (event.code) object.Add("code", Code(*event.code));
+        return object.Close();
+    }
+    object.Add("reader", json::String(event.reader));
     object.AddIf("nameHex", HexOf(event.readerBytes));
-    if (event.kind == EventKind::CardInserted)
-        object.Add("atr", json::String(pcsc::BytesToHexString(event.atr)));
+    if (event.kind == EventKind::CardInserted) AddAtr(object, event.atr);
     return object.Close();
 }
 

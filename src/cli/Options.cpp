@@ -177,17 +177,20 @@ Sans option, lance les trois vérifications dans l'ordre des onglets :
   pcsc    Lecteurs PC/SC : les lecteurs vus par le service de cartes à puce
   com     Lecteurs COM (GALSS) : les ports série USB déclarés par le système
   direct  Lecteurs PC/SC (sans ScardSvr) : la bibliothèque appelée directement
+puis un bilan : OK, ATTENTION ou ÉCHEC pour chacune, avec ce qu'il faut faire.
 
 Options :
   --check LISTE       vérifications à lancer (pcsc, com, direct ; répétable,
                       ou liste séparée par des virgules)
   --details           sous chaque lecteur vu par le service : nom affiché,
                       fabricant, numéro de série, versions du pilote et du
-                      micrologiciel ("-" quand la valeur n'a pas été lue)
+                      micrologiciel ("-" quand la valeur n'a pas été lue),
+                      et sa carte (son ATR décodé)
   --json              un document JSON au lieu du texte
   --watch             lance les vérifications puis suit le service : lecteurs
                       retirés ou trouvés, cartes insérées, retirées,
-                      illisibles, jusqu'à Ctrl+C (SIGINT) ou SIGTERM
+                      illisibles, service perdu et retrouvé, jusqu'à Ctrl+C
+                      (SIGINT) ou SIGTERM
   --color=QUAND       couleurs : auto (terminal seulement), always, never
   --timeout SECONDES  durée maximale d'une exécution sans --watch (10 par défaut)
   --explain CODE      le texte d'un code d'erreur (0x8010001D, -2146435043...)

@@ -14,6 +14,7 @@
 #include "checks/Tabs.h"
 #include "cli/Options.h"
 #include "pcsc/PCSCDef.h"
+#include "pcsc/Reader.h"
 
 namespace cli {
 
@@ -38,6 +39,12 @@ struct ReaderDetails {
     std::optional<std::string> firmwareVersion;
 };
 
+// A reader's card as the run's one poll saw it.
+struct CardSeen {
+    pcsc::TCardState state = pcsc::TCardState::csUnknown;
+    pcsc::Bytes atr;  // when the reader reported one
+};
+
 struct FoundReader {
     std::u16string name;
     // The pane piece that shows this reader (its details go after it).
@@ -49,6 +56,8 @@ struct FoundReader {
     // driver's bytes through): shown in hexadecimal so that a technician can
     // quote them.
     std::optional<std::string> nameBytes = std::nullopt;
+    // Service check: the reader's card; nullopt when the reader was gone.
+    std::optional<CardSeen> card = std::nullopt;
 };
 
 struct CheckOutcome {
@@ -61,6 +70,8 @@ struct CheckOutcome {
     // pcsc, direct: the library answered the listing with a list that could
     // not be read.
     bool listMalformed = false;
+    // direct: each reader's name as the library's bytes, in list order.
+    std::vector<std::string> listedBytes;
     std::optional<bool> serviceReached;  // pcsc
     // The check could not reach the smart-card service or library, or the
     // service answered but its reader list could not be read.

@@ -72,6 +72,25 @@ void ServiceSession::Hook(pcsc::TPCSC& manager) {
         [this](pcsc::TPCSC*, const std::u16string& name) { Emit(EventKind::CardRemoved, name); });
     manager.SetOnCardError(
         [this](pcsc::TPCSC*, const std::u16string& name) { Emit(EventKind::CardError, name); });
+    // Inside the listing that met the change, before its reader events are
+    // queued: what was queued earlier goes out first, so that the events
+    // keep the order in which things happened.
+    manager.SetOnServiceChanged([this](pcsc::TPCSC* sender, bool lost, pcsc::Status code) {
+        DrainQueue();
+        if (!onEvent_) return;
+        ServiceEvent event{std::chrono::system_clock::now(), lost ? EventKind::ServiceLost : EventKind::ServiceBack};
+        if (lost) event.code = code;
+        event.readersLeft = sender->ReaderList().size();
+        onEvent_(event);
+    });
+}
+
+void ServiceSession::DrainQueue() {
+    bool done = true;
+    for (const pcsc::TPCSC* manager = check_.Manager();
+         manager && manager->Valid() && manager->PendingEvents() != 0; manager = check_.Manager()) {
+        check_.AppIdle(done);
+    }
 }
 
 void ServiceSession::Emit(EventKind kind, const std::u16string& reader, pcsc::Bytes atr,
@@ -89,15 +108,17 @@ bool ServiceSession::RunUntilFirstListing(const StopRequest& stop) {
     if (!Valid()) return false;
     loop_.RunUntil([&] { return stop.Requested() || listingRan(); }, std::chrono::steady_clock::time_point::max());
     if (stop.Requested() || !listingRan()) return false;
-    // The listing's events are queued. Left to the idle handler they would
-    // go one per idle pass, and a pass comes once per watcher cycle (100 ms):
-    // the run drains them here instead, through the check's own idle
-    // handler, until nothing is left.
-    bool done = true;
-    for (const pcsc::TPCSC* manager = check_.Manager();
-         manager && manager->Valid() && manager->PendingEvents() != 0; manager = check_.Manager()) {
-        check_.AppIdle(done);
+    // Each card is read once now, as the watcher's tick would: a run without
+    // --watch ends before that tick, and would know no card.
+    if (pcsc::TPCSC* manager = check_.Manager()) {
+        const pcsc::TReaderList& readers = manager->ReaderList();
+        for (std::size_t i = 0; i < readers.size(); ++i) readers[i].second->CheckCardState();
     }
+    // The listing's and the cards' events are queued. Left to the idle
+    // handler they would go one per idle pass, and a pass comes once per
+    // watcher cycle (100 ms): the run drains them here instead, through the
+    // check's own idle handler, until nothing is left.
+    DrainQueue();
     return !stop.Requested();
 }
 
@@ -107,7 +128,12 @@ CheckOutcome ServiceSession::Outcome() const {
     outcome.pieces = pane_.Pieces();
     outcome.readers = found_;
     outcome.serviceReached = Valid();
-    if (const pcsc::TPCSC* manager = check_.Manager()) {
+    const pcsc::TPCSC* manager = check_.Manager();
+    if (manager) {
+        for (FoundReader& found : outcome.readers) {
+            if (const pcsc::TPCSCReader* reader = manager->GetPCSCReader(found.name))
+                found.card = CardSeen{reader->CardState(), reader->ATR()};
+        }
         outcome.establishCode = manager->EstablishStatus();
         if (const std::optional<pcsc::ListingResult> listing = manager->LastListing()) {
             outcome.listCode = listing->status;

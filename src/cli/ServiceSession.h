@@ -20,15 +20,17 @@
 
 namespace cli {
 
-enum class EventKind { ReaderFound, ReaderRemoved, CardInserted, CardRemoved, CardError };
+enum class EventKind { ReaderFound, ReaderRemoved, CardInserted, CardRemoved, CardError, ServiceLost, ServiceBack };
 
 struct ServiceEvent {
     std::chrono::system_clock::time_point time;  // when it was dispatched
     EventKind kind = EventKind::ReaderFound;
-    std::u16string reader;
-    pcsc::Bytes atr;                       // CardInserted only
-    std::optional<ReaderDetails> details;  // ReaderFound with details asked
+    std::u16string reader = {};
+    pcsc::Bytes atr = {};                       // CardInserted only
+    std::optional<ReaderDetails> details = {};  // ReaderFound with details asked
     std::optional<std::string> readerBytes = std::nullopt;  // see UndecodedNameBytes
+    std::optional<pcsc::Status> code = std::nullopt;        // ServiceLost: the answer that said so
+    std::size_t readersLeft = 0;                            // ServiceLost: readers known until then
 };
 
 // "1.23": major and minor as decimal numbers.
@@ -63,14 +65,15 @@ public:
     bool Press();
     bool Valid() const;
 
-    // Serves the loop until the manager's first listing has run, then drains
-    // the queue through the idle handler until nothing is left (its
-    // reader-found events dispatched), unless a stop is requested first.
+    // Serves the loop until the manager's first listing has run, polls each
+    // reader's card once (the run may end before the watcher's first tick),
+    // then drains the queue through the idle handler until nothing is left
+    // (its reader-found events dispatched), unless a stop is requested first.
     // True when the listing is out.
     bool RunUntilFirstListing(const StopRequest& stop);
 
-    // What the pane holds now, and the readers its lines show; the codes of
-    // the manager's context and of its last listing. A listing that failed or
+    // What the pane holds now, and the readers its lines show with their
+    // cards; the codes of the manager's context and of its last listing. A listing that failed or
     // gave a list that cannot be read (where the pane shows no more than for
     // "no reader") ends the report with its error lines.
     CheckOutcome Outcome() const;
@@ -93,6 +96,7 @@ private:
     };
 
     void Hook(pcsc::TPCSC& manager);
+    void DrainQueue();
     void Emit(EventKind kind, const std::u16string& reader, pcsc::Bytes atr = {},
               std::optional<ReaderDetails> details = std::nullopt);
 

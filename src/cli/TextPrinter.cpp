@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "checks/Card.h"
 #include "checks/ShownText.h"
 #include "pcsc/TextConversions.h"
 #include "pcsc/Tools.h"
@@ -63,6 +64,10 @@ std::u16string FirmwareVersionLine(const ReaderDetails& d) {
 }
 std::u16string NameBytesLine(const std::string& nameBytes) {
     return u"Octets du nom : " + pcsc::BytesToHexString(pcsc::Bytes(nameBytes.begin(), nameBytes.end()));
+}
+std::u16string CardLine(const std::optional<CardSeen>& card) {
+    const CardSeen seen = card.value_or(CardSeen{});
+    return u"Carte : " + checks::CardText(seen.state, seen.atr);
 }
 
 void TextPrinter::Put(std::u16string_view text, checks::Style style, checks::Color color) {
@@ -136,6 +141,7 @@ void TextPrinter::Check(const CheckOutcome& outcome, bool details) {
         for (; next != byPiece.end() && (*next)->pieceIndex == i; ++next) {
             FlushOpenLine();
             Details((*next)->details.value_or(ReaderDetails{}), (*next)->nameBytes);
+            Line(std::u16string(kDetailIndent) + CardLine((*next)->card));
         }
     }
     FlushOpenLine();

@@ -27,13 +27,16 @@ std::u16string DriverVersionLine(const ReaderDetails& details);
 std::u16string FirmwareVersionLine(const ReaderDetails& details);
 // The bytes of a reader name that are not all UTF-8, in hexadecimal.
 std::u16string NameBytesLine(const std::string& nameBytes);
+// "Carte : absente", "Carte : présente (ATR …, T=1)"...; "état inconnu"
+// for a reader whose card was not read.
+std::u16string CardLine(const std::optional<CardSeen>& card);
 
 class TextPrinter {
 public:
     TextPrinter(Output& out, bool color) : out_(out), color_(color) {}
 
     // The check's tab caption, then its pieces; with details, each reader's
-    // details under its line.
+    // details and card under its line.
     void Check(const CheckOutcome& outcome, bool details);
 
     // One line of text (a line end inside it ends a line too).

@@ -3,7 +3,10 @@
 #include <cstdio>
 #include <ctime>
 
+#include "checks/Card.h"
 #include "checks/ShownText.h"
+#include "checks/safeModule.h"
+#include "cli/Bilan.h"
 #include "cli/JsonReport.h"
 #include "cli/Watchdog.h"
 #include "pcsc/TextConversions.h"
@@ -15,6 +18,17 @@ namespace {
 constexpr std::chrono::seconds kRetryPeriod{1};
 
 std::u16string Widen(const std::string& ascii) { return pcsc::Utf8ToUtf16(ascii); }
+
+std::u16string ServiceLostText(const ServiceEvent& event) {
+#if defined(_WIN32)
+    // Since Windows 8 the service stops by itself when the last reader goes,
+    // and starts again when one is plugged: nothing is lost.
+    if (event.readersLeft == 0) return u"Service de cartes à puce arrêté par Windows : plus aucun lecteur n'est branché";
+#endif
+    const pcsc::Status code = event.code.value_or(pcsc::SCARD_S_SUCCESS);
+    return u"Service de cartes à puce perdu : " + checks::SCardErrorText(code) + u" (" +
+           Widen(std::to_string(static_cast<std::int32_t>(code))) + u")";
+}
 
 }  // namespace
 
@@ -72,7 +86,7 @@ std::u16string EventPrinter::Text(const ServiceEvent& event) {
         case EventKind::CardInserted: {
             stateKnown_.insert(event.reader);
             std::u16string line = (known ? u"Carte insérée : " : u"Carte présente : ") + reader;
-            if (!event.atr.empty()) line += u" (ATR " + pcsc::BytesToHexString(event.atr) + u")";
+            if (!event.atr.empty()) line += u" (" + checks::AtrText(event.atr) + u")";
             return line;
         }
         case EventKind::CardRemoved:
@@ -81,6 +95,10 @@ std::u16string EventPrinter::Text(const ServiceEvent& event) {
         case EventKind::CardError:
             stateKnown_.insert(event.reader);
             return u"Carte illisible : " + reader;
+        case EventKind::ServiceLost:
+            return ServiceLostText(event);
+        case EventKind::ServiceBack:
+            return u"Service de cartes à puce de nouveau joignable";
     }
     return reader;
 }
@@ -93,8 +111,13 @@ void EventPrinter::Print(const ServiceEvent& event, bool inReport) {
     // Kept readers found are the report's reader lines.
     if (inReport && event.kind == EventKind::ReaderFound) return;
     checks::Color color = checks::kBlack;
-    if (event.kind == EventKind::CardInserted) color = checks::kGreen;
+    if (event.kind == EventKind::CardInserted || event.kind == EventKind::ServiceBack) color = checks::kGreen;
     if (event.kind == EventKind::CardError) color = checks::kRed;
+#if defined(_WIN32)
+    if (event.kind == EventKind::ServiceLost && event.readersLeft != 0) color = checks::kRed;
+#else
+    if (event.kind == EventKind::ServiceLost) color = checks::kRed;
+#endif
     text_.Line(Widen(LocalTimestamp(event.time)) + u"  " + Text(event), checks::kPlain, color);
     if (details_ && event.kind == EventKind::ReaderFound)
         text_.Details(event.details.value_or(ReaderDetails{}), event.readerBytes);
@@ -112,11 +135,12 @@ int FollowService(ServiceSession& session, pcsc::PlainMainLoop& loop, EventPrint
         }
         loop.RunUntil(stopped, std::chrono::steady_clock::now() + kRetryPeriod);
         if (stop.Requested()) break;
-        if (session.Press()) printer.Status(u"Connecté au service", err);
+        // Reached at last: said as when it comes back after an outage.
+        if (session.Press()) printer(ServiceEvent{std::chrono::system_clock::now(), EventKind::ServiceBack});
     }
     session.Stop();
     if (const std::string blocked = BlockedCalls(); !blocked.empty()) {
-        err.Write("Arrêt incomplet : " + NoAnswerText(blocked) + "\n");
+        err.Write("Arrêt incomplet : " + NoAnswerText(blocked) + "\n" + NoAnswerLines());
         return kExitNoAnswer;
     }
     return kExitStopped;

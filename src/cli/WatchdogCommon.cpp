@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "cli/Bilan.h"
 #include "cli/Options.h"
 #include "cli/Watchdog.h"
 #include "pcsc/InFlight.h"
@@ -54,20 +55,23 @@ bool Watchdog::Take(int event, Clock::time_point& graceEnd) {
 
 void Watchdog::CheckExpiry(Clock::time_point deadline, Clock::time_point graceEnd) {
     const Clock::time_point now = Clock::now();
+    // With a call named, the verdict's line for a service that does not
+    // answer follows: the run ends without its Bilan.
     if (now >= graceEnd) {
         const std::string calls = BlockedCalls();
-        Abandon("Arrêt impossible en 2 s" + (calls.empty() ? Step() : " : " + NoAnswerText(calls)));
+        Abandon(calls.empty() ? "Arrêt impossible en 2 s" + Step()
+                              : "Arrêt impossible en 2 s : " + NoAnswerText(calls) + "\n" + NoAnswerLines());
     }
     if (now >= deadline) {
         const std::string calls = BlockedCalls();
         Abandon(calls.empty() ? "Vérifications inachevées après " + limitText_ + " s" + Step()
-                              : "Pas de réponse du service de cartes à puce après " + limitText_ +
-                                    " s : " + NoAnswerText(calls));
+                              : "Pas de réponse du service de cartes à puce après " + limitText_ + " s : " +
+                                    NoAnswerText(calls) + "\n" + NoAnswerLines());
     }
 }
 
 void Watchdog::Abandon(const std::string& why) {
-    err_.Write(why + "\n");
+    err_.Write(why.ends_with('\n') ? why : why + "\n");
     // Nothing else can be trusted now: no destructor, no atexit handler.
     std::_Exit(kExitNoAnswer);
 }

@@ -136,25 +136,34 @@ Status TPCSC::EstablishContext() {
 }
 
 void TPCSC::ReaderListChanged() {
+    const auto alive = FAlive;
     if (FOnReaderListChanged) {
-        const auto alive = FAlive;
         const auto handler = FOnReaderListChanged;
         handler(this);
         if (!*alive) return;
     }
     UpdateReaderList();
-    ++FListingsDone;
+    if (*alive) ++FListingsDone;
 }
 
 void TPCSC::GetReaderNames(StringList& List) {
     List.clear();
     FListedReaders.clear();
     ListingResult& result = FLastListing.emplace();
+    FListingLostCode = SCARD_S_SUCCESS;
+    FListingReached = false;
+    // Every answer says whether the service is there: the last one decides.
+    const auto note = [this](Status status) {
+        const bool lost = IsServiceLost(status);
+        if (lost && FListingLostCode == SCARD_S_SUCCESS) FListingLostCode = status;
+        FListingReached = !lost;
+    };
     bool retried = false;
     for (int attempt = 0; attempt < kListingAttempts;) {
         std::uint32_t length = 0;
         const Status status = FPCSCRaw->SCardListReaders(FPCSCDeviceContext, nullptr, nullptr, length);
         result.status = status;
+        note(status);
         if (status != SCARD_S_SUCCESS) {
             if (retried) return;
             retried = true;
@@ -170,6 +179,7 @@ void TPCSC::GetReaderNames(StringList& List) {
         std::u16string buffer(std::size_t{length} + 1, u'\0');
         std::uint32_t got = length;
         result.status = FPCSCRaw->SCardListReaders(FPCSCDeviceContext, nullptr, buffer.data(), got);
+        note(result.status);
         if (result.status == SCARD_S_SUCCESS) {
             // A length beyond the buffer cannot be what the library wrote.
             result.malformed =
@@ -186,9 +196,23 @@ void TPCSC::GetReaderNames(StringList& List) {
     result.malformed = result.status == SCARD_E_INSUFFICIENT_BUFFER;
 }
 
+bool TPCSC::NoteServiceState() {
+    const auto alive = FAlive;
+    const auto tell = [this, &alive](bool lost, Status code) {
+        FServiceLost = lost;
+        if (const auto handler = FOnServiceChanged) handler(this, lost, code);
+        return *alive;
+    };
+    // A service that restarted between two calls was lost, then reached.
+    if (!FServiceLost && FListingLostCode != SCARD_S_SUCCESS && !tell(true, FListingLostCode)) return false;
+    if (FServiceLost && FListingReached && !tell(false, SCARD_S_SUCCESS)) return false;
+    return true;
+}
+
 void TPCSC::UpdateReaderList() {
     StringList names;
     GetReaderNames(names);
+    if (!NoteServiceState()) return;  // freed by the owner's handler
 
     // Removals in reverse list order, each reader freed as its removal is
     // posted; the list is then closed up in one pass.

@@ -34,6 +34,9 @@ using TOnReaderEvent = std::function<void(TPCSC* Sender, const std::u16string& R
 using TOnCardInsertEvent =
     std::function<void(TPCSC* Sender, const std::u16string& ReaderName, const Bytes& ATR)>;
 using TOnReaderListChangedEvent = std::function<void(TPCSC* Sender)>;
+// The service lost (Lost true, Code the answer that said so) or reached
+// again after a loss (Lost false, Code SCARD_S_SUCCESS).
+using TOnServiceEvent = std::function<void(TPCSC* Sender, bool Lost, Status Code)>;
 
 // Reader name -> owned reader object, in order of discovery.
 using TReaderList = std::vector<std::pair<std::u16string, std::unique_ptr<TPCSCReader>>>;
@@ -91,6 +94,13 @@ public:
     // before the listing: a front end learns from it when a listing is under
     // way and, once the queue is drained afterwards, that its events are out.
     void SetOnReaderListChanged(TOnReaderListChangedEvent Event) { FOnReaderListChanged = std::move(Event); }
+    // Called on the main thread once when a listing (the manager's own, or
+    // the one its watcher asks for) first meets an answer that means the
+    // service went away, and once when a listing reaches it again; never
+    // again while an outage lasts. It comes before that listing's reader
+    // events are queued: an owner that reports both in order dispatches
+    // what is already queued first (ProcessEvent may be called from it).
+    void SetOnServiceChanged(TOnServiceEvent Event) { FOnServiceChanged = std::move(Event); }
 
     // Number of reader-list changes handled so far (listings done).
     unsigned ListingsDone() const { return FListingsDone; }
@@ -110,6 +120,9 @@ private:
     void CheckAllCardStates();
     void UpdateReaderList();
     void GetReaderNames(StringList& List);
+    // Tells the owner what the last listing learned of the service; false
+    // when its handler freed the manager.
+    bool NoteServiceState();
     void ReaderCardStateChanged(TPCSCReader* PCSCReader);
     void DoCardInserted(const std::u16string& ReaderName, const std::u16string& ATRText);
     void DoCardRemoved(const std::u16string& ReaderName);
@@ -124,6 +137,7 @@ private:
     std::function<void(TPCSC*, const std::u16string&)> FOnCardRemovedAsync;
     std::function<void(TPCSC*, const std::u16string&)> FOnCardErrorAsync;
     TOnReaderListChangedEvent FOnReaderListChanged;
+    TOnServiceEvent FOnServiceChanged;
     TOnReaderEvent FOnCardStateChanged;
     TOnReaderEvent FOnReaderFound;
     TOnReaderEvent FOnReaderRemoved;
@@ -156,6 +170,12 @@ private:
     unsigned FListingsDone = 0;
     std::optional<Status> FEstablishStatus;
     std::optional<ListingResult> FLastListing;
+    // From a loss until the service is reached again.
+    bool FServiceLost = false;
+    // What the last listing met: the first answer that meant a lost service
+    // (SCARD_S_SUCCESS: none), and whether its last call reached the service.
+    Status FListingLostCode = SCARD_S_SUCCESS;
+    bool FListingReached = false;
     // The multi-string of the last listing, as the service gave it; empty
     // when it listed nothing. Handed to the watcher after each listing.
     std::u16string FListedReaders;

@@ -1,6 +1,7 @@
 // The smart-card access library, whole: include this one header.
 #pragma once
 
+#include "pcsc/Atr.h"
 #include "pcsc/Events.h"
 #include "pcsc/InFlight.h"
 #include "pcsc/MainThread.h"

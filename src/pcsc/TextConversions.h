@@ -4,6 +4,7 @@
 // reader's name must never be silently cut or dropped.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,5 +38,10 @@ std::string NameToBytes(std::u16string_view name);
 // True when the name holds a byte that was not UTF-8 (U+DC80 to U+DCFF
 // standing alone).
 bool HasUndecodedBytes(std::u16string_view name);
+// The bytes the 8-bit listing gives for a reader that the service's listing
+// names `name`: on pcsc-lite the name's own bytes; on Windows its form in the
+// ANSI code page, nullopt when it has none (a character outside the code
+// page reaches the 8-bit listing as some other one).
+std::optional<std::string> NameToAnsiBytes(std::u16string_view name);
 
 }  // namespace pcsc

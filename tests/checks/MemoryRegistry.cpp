@@ -87,4 +87,13 @@ std::u16string MemoryRegistry::ReadString(std::u16string_view name) {
     return {};
 }
 
+std::optional<std::uint32_t> MemoryRegistry::ReadInteger(std::u16string_view name) {
+    if (!current_) return std::nullopt;
+    for (const Value& value : current_->values) {
+        if (Fold(value.name) == Fold(name))
+            return checks::RegistryDataToInteger(value.type, value.data.data(), value.data.size());
+    }
+    return std::nullopt;
+}
+
 void MemoryRegistry::CloseKey() { current_ = nullptr; }

@@ -39,6 +39,7 @@ public:
     bool OpenKeyReadOnly(std::u16string_view path) override;
     void GetValueNames(std::vector<std::u16string>& names) override;
     std::u16string ReadString(std::u16string_view name) override;
+    std::optional<std::uint32_t> ReadInteger(std::u16string_view name) override;
     void CloseKey() override;
 
 private:

@@ -156,7 +156,7 @@ TEST(SysfsSerialCheck, NoTtyClassWritesTheFailureLine) {
     EXPECT_FALSE(result.declared);
 }
 
-TEST(SysfsSerialCheck, NoUsbPortGivesTheHeadingsAlone) {
+TEST(SysfsSerialCheck, NoUsbPortIsOnePlainLineAndNoSuccess) {
     SysfsTree tree;
     tree.Tty("ttyS0", tree.Device("platform/serial8250", "platform"));
     tree.VirtualTty("tty1");
@@ -164,7 +164,8 @@ TEST(SysfsSerialCheck, NoUsbPortGivesTheHeadingsAlone) {
 
     const SerialCheckResult result = RunSysfsSerialCheck(pane, tree.Root());
 
-    EXPECT_EQ(pane.Pieces(), (std::vector<ReportPiece>{kFound, kListTitle}));
+    EXPECT_EQ(pane.Pieces(), (std::vector<ReportPiece>{
+                                 {u"Aucun port série USB n'est déclaré par le système\r\n", kPlain, kBlack}}));
     EXPECT_TRUE(result.declared);
     EXPECT_TRUE(result.ports.empty());
 }

@@ -18,6 +18,7 @@
 #include "MemoryRegistry.h"
 #include "MiniJson.h"
 #include "SysfsTree.h"
+#include "TextReport.h"
 #include "checks/SysfsSerialPorts.h"
 #include "cli/Cli.h"
 #include "cli/JsonReport.h"
@@ -82,7 +83,7 @@ TEST_F(CliOverFake, DetailsUnderEachReaderWithADashForWhatWasNotRead) {
     const Result run = RunWith({"--check", "pcsc", "--details"});
     EXPECT_EQ(run.status, kExitReaderFound);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(cli_test::ReportPart(run.out),
               "== Lecteurs PC/SC ==\n"
               "Connecté au service\n"
               "Liste des lecteurs :\n"
@@ -92,12 +93,14 @@ TEST_F(CliOverFake, DetailsUnderEachReaderWithADashForWhatWasNotRead) {
               "  Numéro de série : SN-0042\n"
               "  Version du pilote : 1.23\n"
               "  Version du micrologiciel : 2.15\n"
+              "  Carte : absente\n"
               "Lecteur B\n"
               "  Nom affiché : Lecteur B\n"
               "  Fabricant : -\n"
               "  Numéro de série : -\n"
               "  Version du pilote : -\n"
-              "  Version du micrologiciel : -\n");
+              "  Version du micrologiciel : -\n"
+              "  Carte : absente\n");
     EXPECT_EQ(lib.OpenContexts(), 0) << "the manager is stopped at the end of the run";
 
     const long connects = lib.Calls("SCardConnect");
@@ -107,7 +110,7 @@ TEST_F(CliOverFake, DetailsUnderEachReaderWithADashForWhatWasNotRead) {
     // Without --details, only the pane's lines, and no reader is connected
     // to for details that nobody shows.
     const Result plain = RunWith({"--check", "pcsc"});
-    EXPECT_EQ(plain.out,
+    EXPECT_EQ(cli_test::ReportPart(plain.out),
               "== Lecteurs PC/SC ==\n"
               "Connecté au service\n"
               "Liste des lecteurs :\n"
@@ -170,7 +173,7 @@ TEST_F(CliOverFake, OutsideTextsForgeNoLineInDetailsEventsOrJson) {
     lib.SetAttrib(name, pcsc::SCARD_ATTR_VENDOR_IFD_SERIAL_NO, Bytes(serial));
 
     const Result text = RunWith({"--check", "pcsc", "--details"});
-    EXPECT_EQ(text.out,
+    EXPECT_EQ(cli_test::ReportPart(text.out),
               "== Lecteurs PC/SC ==\n"
               "Connecté au service\n"
               "Liste des lecteurs :\n" +
@@ -179,7 +182,8 @@ TEST_F(CliOverFake, OutsideTextsForgeNoLineInDetailsEventsOrJson) {
                   "  Fabricant : ACME\uFFFD\uFFFD2024-05-02 11:15:00.123  Carte insérée : X\n"
                   "  Numéro de série : SN\uFFFD4321\n"
                   "  Version du pilote : -\n"
-                  "  Version du micrologiciel : -\n");
+                  "  Version du micrologiciel : -\n"
+                  "  Carte : absente\n");
 
     // The pieces as the pane holds them; the data fields exact.
     const minijson::Value doc = minijson::Parse(RunWith({"--check", "pcsc", "--details", "--json"}).out);
@@ -197,7 +201,7 @@ TEST_F(CliOverFake, OutsideTextsForgeNoLineInDetailsEventsOrJson) {
     events(ServiceEvent{std::chrono::system_clock::now(), EventKind::CardInserted, wide, {0x3B, 0x00}, std::nullopt});
     const std::string printed = out.Text();
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
-    EXPECT_TRUE(printed.ends_with("  Carte présente : " + shownName + " (ATR 3B 00)\n")) << printed;
+    EXPECT_TRUE(printed.ends_with("  Carte présente : " + shownName + " (ATR 3B 00, T=0)\n")) << printed;
 }
 
 TEST_F(CliOverFake, ANameThatIsNotUtf8KeepsItsDetailsAndIsGivenInHexadecimal) {
@@ -209,7 +213,7 @@ TEST_F(CliOverFake, ANameThatIsNotUtf8KeepsItsDetailsAndIsGivenInHexadecimal) {
 
     const Result text = RunWith({"--check", "pcsc,direct", "--details"});
     EXPECT_EQ(text.status, kExitReaderFound);
-    EXPECT_EQ(text.out,
+    EXPECT_EQ(cli_test::ReportPart(text.out),
               "== Lecteurs PC/SC ==\n"
               "Connecté au service\n"
               "Liste des lecteurs :\n"
@@ -220,6 +224,7 @@ TEST_F(CliOverFake, ANameThatIsNotUtf8KeepsItsDetailsAndIsGivenInHexadecimal) {
               "  Numéro de série : -\n"
               "  Version du pilote : -\n"
               "  Version du micrologiciel : -\n"
+              "  Carte : absente\n"
               "\n"
               "== Lecteurs PC/SC (sans ScardSvr) ==\n"
               "Connecté à la DLL\n"
@@ -238,7 +243,8 @@ TEST_F(CliOverFake, ANameThatIsNotUtf8KeepsItsDetailsAndIsGivenInHexadecimal) {
     EXPECT_EQ(JsonEvent({std::chrono::system_clock::time_point{}, EventKind::CardInserted, u"Lecteur \xDCE9", atr,
                          std::nullopt, "Lecteur \xE9"}),
               "{\"time\":\"1970-01-01T00:00:00.000Z\",\"event\":\"card-inserted\",\"reader\":\"Lecteur \uFFFD\","
-              "\"nameHex\":\"4C65637465757220E9\",\"atr\":\"3B 00\"}");
+              "\"nameHex\":\"4C65637465757220E9\",\"atr\":\"3B 00\",\"convention\":\"direct\",\"protocols\":[\"T=0\"],"
+              "\"historical\":\"\",\"atrValid\":true}");
 }
 
 TEST_F(CliOverFake, SerialPortsThatCannotBeReadAreListedWithTheReasonButNotFound) {
@@ -251,7 +257,7 @@ TEST_F(CliOverFake, SerialPortsThatCannotBeReadAreListedWithTheReasonButNotFound
 
     const Result text = RunWith({"--check", "com"}, sysfs);
     EXPECT_EQ(text.status, kExitReaderFound);
-    EXPECT_EQ(text.out,
+    EXPECT_EQ(cli_test::ReportPart(text.out),
               "== Lecteurs COM (GALSS) ==\n"
               "Ports série du système trouvés\n"
               "Liste des ports série :\n"
@@ -281,7 +287,7 @@ TEST_F(CliOverFake, LibraryMissingIsUnreachable) {
     setenv("VARDEL_PCSC_LIBRARY", "/nonexistent/libpcsclite.so.1", 1);
     const Result run = RunWith({"--check", "pcsc,direct"});
     EXPECT_EQ(run.status, kExitUnreachable);
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(cli_test::ReportPart(run.out),
               "== Lecteurs PC/SC ==\n"
               "Erreur lors de la connexion au service\n"
               "\n"

@@ -46,7 +46,12 @@ TEST(CliJson, ColoursTimesAndEvents) {
     EXPECT_EQ(UtcTimestamp(std::chrono::system_clock::time_point{}), "1970-01-01T00:00:00.000Z");
 
     EXPECT_EQ(JsonEvent({at, EventKind::CardInserted, u"Lecteur \"A\"", {0x3B, 0x02, 0x14, 0x50}, {}}),
-              R"({"time":"2024-05-02T09:15:00.123Z","event":"card-inserted","reader":"Lecteur \"A\"","atr":"3B 02 14 50"})");
+              R"({"time":"2024-05-02T09:15:00.123Z","event":"card-inserted","reader":"Lecteur \"A\"","atr":"3B 02 14 50",)"
+              R"("convention":"direct","protocols":["T=0"],"historical":"14 50","atrValid":true})");
+    ServiceEvent lost{at, EventKind::ServiceLost};
+    lost.code = 0x8010001D;
+    EXPECT_EQ(JsonEvent(lost), R"({"time":"2024-05-02T09:15:00.123Z","event":"service-lost","code":-2146435043})");
+    EXPECT_EQ(JsonEvent({at, EventKind::ServiceBack}), R"({"time":"2024-05-02T09:15:00.123Z","event":"service-back"})");
     EXPECT_EQ(JsonEvent({at, EventKind::CardRemoved, u"R", {}, {}}),
               R"({"time":"2024-05-02T09:15:00.123Z","event":"card-removed","reader":"R"})");
     EXPECT_EQ(EventName(EventKind::ReaderFound), "reader-found");
@@ -63,6 +68,8 @@ TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
     details.displayName = u"R1 (USB)";
     details.driverVersion = "1.23";
     service.readers = {{u"R1", 2, details}};
+    // A card whose answer-to-reset is cut short.
+    service.readers[0].card = CardSeen{pcsc::TCardState::csAvailable, {0x3B, 0x95, 0x13}};
     service.serviceReached = true;
 
     CheckOutcome serial;
@@ -76,8 +83,10 @@ TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
                      {u"Erreur (-2146435043) : The Smart card resource manager is not running.", kPlain, kBlack}};
     direct.establishCode = 0x8010001D;
 
-    const minijson::Value doc = minijson::Parse(JsonDocument({service, serial, direct}, true));
-    ASSERT_EQ(doc.Keys(), std::vector<std::string>{"checks"});
+    checks::Verdict verdict{checks::CheckKind::Serial, checks::VerdictStatus::Warning, u"un port", {u"rebrancher"}};
+    const minijson::Value doc =
+        minijson::Parse(JsonDocument({service, serial, direct}, true, {verdict, {checks::CheckKind::Direct}}));
+    ASSERT_EQ(doc.Keys(), (std::vector<std::string>{"checks", "diagnosis"}));
     const minijson::Value& checks = doc["checks"];
     ASSERT_EQ(checks.size(), 3u);
 
@@ -94,13 +103,22 @@ TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
     EXPECT_TRUE(s["serviceReached"].boolean);
     const minijson::Value& r = s["readers"][0];
     EXPECT_EQ(r.Keys(), (std::vector<std::string>{"name", "displayName", "vendor", "serial", "driverVersion",
-                                                   "firmwareVersion"}));
+                                                   "firmwareVersion", "card"}));
     EXPECT_EQ(r["name"].string, "R1");
     EXPECT_EQ(r["displayName"].string, "R1 (USB)");
     EXPECT_TRUE(r["vendor"].IsNull());
     EXPECT_TRUE(r["serial"].IsNull());
     EXPECT_EQ(r["driverVersion"].string, "1.23");
     EXPECT_TRUE(r["firmwareVersion"].IsNull());
+    const minijson::Value& card = r["card"];
+    EXPECT_EQ(card.Keys(), (std::vector<std::string>{"state", "atr", "convention", "protocols", "fi", "di",
+                                                      "historical", "atrValid", "atrProblem"}));
+    EXPECT_EQ(card["state"].string, "present");
+    EXPECT_EQ(card["fi"].number, 372);
+    EXPECT_EQ(card["di"].number, 4);
+    EXPECT_EQ(card["protocols"].size(), 0u);
+    EXPECT_FALSE(card["atrValid"].boolean);
+    EXPECT_EQ(card["atrProblem"].string, "ATR tronqué");
 
     EXPECT_EQ(checks[1]["id"].string, "com");
     EXPECT_EQ(checks[1]["ports"][0]["port"].string, "COM3");
@@ -116,8 +134,18 @@ TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
     EXPECT_EQ(d["readers"].size(), 0u);
     EXPECT_FALSE(d.Has("error"));
 
+    const minijson::Value& diagnosis = doc["diagnosis"];
+    ASSERT_EQ(diagnosis.size(), 2u);
+    EXPECT_EQ(diagnosis[0].Keys(), (std::vector<std::string>{"check", "status", "summary", "advice"}));
+    EXPECT_EQ(diagnosis[0]["check"].string, "com");
+    EXPECT_EQ(diagnosis[0]["status"].string, "warning");
+    EXPECT_EQ(diagnosis[0]["advice"][0].string, "rebrancher");
+    EXPECT_EQ(diagnosis[1]["check"].string, "direct");
+    EXPECT_EQ(diagnosis[1]["status"].string, "ok");
+    EXPECT_FALSE(diagnosis[1].Has("advice")) << "nothing to do";
+
     // Without --details a reader is only its name.
-    const minijson::Value plain = minijson::Parse(JsonDocument({service}, false));
+    const minijson::Value plain = minijson::Parse(JsonDocument({service}, false, {}));
     EXPECT_EQ(plain["checks"][0]["readers"][0].Keys(), std::vector<std::string>{"name"});
 }
 
@@ -187,6 +215,7 @@ TEST(CliText, DetailsGoUnderTheirReaderAndUnreadValuesShowAsADash) {
                       {u"B\r\n", kPlain, kBlack}};
     ReaderDetails a{u"A (USB)", u"ACME", u"SN-1", "1.23", "2.5"};
     service.readers = {{u"A", 1, a}, {u"B", 2, std::nullopt}};
+    service.readers[0].card = CardSeen{pcsc::TCardState::csAvailable, {0x3B, 0x02, 0x14, 0x50}};
     printer.Check(service, true);
     EXPECT_EQ(out.Text(),
               "== Lecteurs PC/SC ==\n"
@@ -197,12 +226,14 @@ TEST(CliText, DetailsGoUnderTheirReaderAndUnreadValuesShowAsADash) {
               "  Numéro de série : SN-1\n"
               "  Version du pilote : 1.23\n"
               "  Version du micrologiciel : 2.5\n"
+              "  Carte : présente (ATR 3B 02 14 50, T=0)\n"
               "B\n"
               "  Nom affiché : -\n"
               "  Fabricant : -\n"
               "  Numéro de série : -\n"
               "  Version du pilote : -\n"
-              "  Version du micrologiciel : -\n");
+              "  Version du micrologiciel : -\n"
+              "  Carte : état inconnu\n");
 }
 
 TEST(CliExitStatus, FirstMatchingRule) {

@@ -3,9 +3,11 @@
 // the exit statuses, --watch following cards, and a frozen service.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <map>
 #include <regex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "MiniJson.h"
 #include "Process.h"
 #include "SysfsTree.h"
+#include "TextReport.h"
 
 using cli_test::Child;
 using cli_test::Finished;
@@ -39,6 +42,13 @@ const std::string kDirectReport =
     "Liste des lecteurs :\n"
     "Lab Reader 0 00 00\n"
     "Lab Reader 0 00 01\n";
+const std::string kAllWell =
+    "\n"
+    "== Bilan ==\n"
+    "OK : le service de cartes à puce voit 2 lecteurs : Lab Reader 0 00 00, Lab Reader 0 00 01\n"
+    "OK : aucun port série USB\n"
+    "OK : l'appel direct à la bibliothèque de cartes à puce liste 2 lecteurs : Lab Reader 0 00 00, Lab Reader 0 "
+    "00 01\n";
 
 // Whatever a test does to the service, the next one finds it running.
 struct ServiceBack {
@@ -114,7 +124,7 @@ protected:
 TEST_F(CliAgainstTheLab, PlainTextShowsEachCheckUnderItsCaption) {
     const Finished run = Cli({});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, kServiceReport + "\n" + kNoSerialReport + "\n" + kDirectReport)
+    EXPECT_EQ(run.out, kServiceReport + "\n" + kNoSerialReport + "\n" + kDirectReport + kAllWell)
         << "no colour: stdout is a pipe";
     EXPECT_EQ(run.err, "");
 
@@ -125,7 +135,11 @@ TEST_F(CliAgainstTheLab, PlainTextShowsEachCheckUnderItsCaption) {
               "\x1b[1;32mConnecté au service\x1b[0m\n"
               "\x1b[4mListe des lecteurs :\x1b[0m\n"
               "Lab Reader 0 00 00\n"
-              "Lab Reader 0 00 01\n");
+              "Lab Reader 0 00 01\n"
+              "\n"
+              "\x1b[1m== Bilan ==\x1b[0m\n"
+              "\x1b[1;32mOK : le service de cartes à puce voit 2 lecteurs : Lab Reader 0 00 00, Lab Reader 0 00 "
+              "01\x1b[0m\n");
 }
 
 TEST_F(CliAgainstTheLab, JsonIsOneDocumentThatReadsBack) {
@@ -187,7 +201,7 @@ TEST_F(CliAgainstTheLab, ServiceDownExits2AndEndsTheDetailLine) {
     lab::Service("stop");
     const Finished run = Cli({});
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(cli_test::ReportPart(run.out),
               "== Lecteurs PC/SC ==\n"
               "Erreur lors de la connexion au service\n"
               "\n" +
@@ -196,6 +210,14 @@ TEST_F(CliAgainstTheLab, ServiceDownExits2AndEndsTheDetailLine) {
                   "== Lecteurs PC/SC (sans ScardSvr) ==\n"
                   "Erreur lors de la connexion à la DLL\n"
                   "Erreur (-2146435043) : The Smart card resource manager is not running.\n");
+    // pcscd is installed here: it is to be started. The step is given once.
+    EXPECT_EQ(cli_test::BilanPart(run.out),
+              "ÉCHEC : le service de cartes à puce est injoignable : The Smart card resource manager is not "
+              "running. (-2146435043)\n"
+              "À faire : démarrer le service de cartes à puce : « systemctl start pcscd.socket » (en root)\n"
+              "OK : aucun port série USB\n"
+              "ÉCHEC : le service de cartes à puce est injoignable : The Smart card resource manager is not "
+              "running. (-2146435043)\n");
 
     const Finished json = Cli({"--json", "--check", "pcsc,direct"});
     EXPECT_EQ(json.status, 2);
@@ -216,7 +238,7 @@ TEST_F(CliAgainstTheLab, NoReaderExits1) {
     lab::Readers(0);
     const Finished run = Cli({"--check", "pcsc,direct"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(cli_test::ReportPart(run.out),
               "== Lecteurs PC/SC ==\n"
               "Connecté au service\n"
               "Liste des lecteurs :\n"
@@ -294,7 +316,7 @@ TEST_F(CliAgainstTheLab, WatchInTextShowsCardsWithTheirTimeUntilSigterm) {
     Child cli(kCli, {"--watch", "--check", "pcsc"}, Env());
     ASSERT_TRUE(cli.WaitForText("Aucune carte : " + kReader1)) << cli.Out() << cli.Err();
     EXPECT_EQ(lab::CardIn(1, "3B 02 14 50"), "3B 02 14 50");
-    ASSERT_TRUE(cli.WaitForText("Carte insérée : " + kReader1 + " (ATR 3B 02 14 50)")) << cli.Out();
+    ASSERT_TRUE(cli.WaitForText("Carte insérée : " + kReader1 + " (ATR 3B 02 14 50, T=0)")) << cli.Out();
     lab::CardOut(1);
     ASSERT_TRUE(cli.WaitForText("Carte retirée : " + kReader1)) << cli.Out();
     cli.Signal(SIGTERM);
@@ -306,7 +328,7 @@ TEST_F(CliAgainstTheLab, WatchInTextShowsCardsWithTheirTimeUntilSigterm) {
               (std::vector<std::string>{
                   "Aucune carte : " + kReader0,
                   "Aucune carte : " + kReader1,
-                  "Carte insérée : " + kReader1 + " (ATR 3B 02 14 50)",
+                  "Carte insérée : " + kReader1 + " (ATR 3B 02 14 50, T=0)",
                   "Carte retirée : " + kReader1,
               }));
 }
@@ -326,12 +348,62 @@ TEST_F(CliAgainstTheLab, WatchFollowsAServiceStartedLater) {
     EXPECT_EQ(StampedLinesAfter(end.out, "Suivi des lecteurs et des cartes"),
               (std::vector<std::string>{
                   "Service injoignable, nouvelle tentative dans 1 s",
-                  "Connecté au service",
+                  "Service de cartes à puce de nouveau joignable",
                   "Lecteur trouvé : " + kReader0,
                   "Lecteur trouvé : " + kReader1,
                   "Aucune carte : " + kReader0,
                   "Aucune carte : " + kReader1,
               }));
+}
+
+TEST_F(CliAgainstTheLab, WatchSaysOnceWhenTheServiceIsLostAndBackThenDecodesTheNextCard) {
+    ServiceBack back;
+    Child cli(kCli, {"--watch", "--json", "--check", "pcsc"}, Env());
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"card-removed\"") == 2; }))
+        << cli.Out() << cli.Err();
+    lab::Service("stop");
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"reader-removed\"") == 2; }))
+        << cli.Out();
+    // The outage lasts a few of the watcher's attempts to reach it again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    lab::Service("start");
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"card-removed\"") == 4; }))
+        << cli.Out();
+    EXPECT_EQ(lab::CardIn(0), kViccAtr);
+    ASSERT_TRUE(cli.WaitForText("\"card-inserted\"")) << cli.Out();
+    cli.Signal(SIGINT);
+    const Finished end = cli.Wait();
+    EXPECT_EQ(end.status, 0);
+
+    const std::vector<minijson::Value> lines = minijson::ParseLines(end.out);
+    std::vector<std::string> events;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::string event = lines[i]["event"].string;
+        if (lines[i].Has("reader")) event += " " + lines[i]["reader"].string;
+        if (event == "service-lost") event += " " + std::to_string(static_cast<long>(lines[i]["code"].number));
+        events.push_back(event);
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          "reader-found " + kReader0,
+                          "reader-found " + kReader1,
+                          "card-removed " + kReader0,
+                          "card-removed " + kReader1,
+                          "service-lost -2146435043",
+                          "reader-removed " + kReader1,
+                          "reader-removed " + kReader0,
+                          "service-back",
+                          "reader-found " + kReader0,
+                          "reader-found " + kReader1,
+                          "card-removed " + kReader0,
+                          "card-removed " + kReader1,
+                          "card-inserted " + kReader0,
+                      }));
+    ASSERT_GE(lines.size(), 2u);
+    const minijson::Value& inserted = lines.back();
+    EXPECT_EQ(inserted["atr"].string, kViccAtr);
+    ASSERT_EQ(inserted["protocols"].size(), 1u);
+    EXPECT_EQ(inserted["protocols"][0].string, "T=1");
+    EXPECT_TRUE(inserted["atrValid"].boolean);
 }
 
 TEST_F(CliAgainstTheLab, AFrozenServiceIsNamedAndEndsTheRunWithStatus3) {
@@ -340,7 +412,11 @@ TEST_F(CliAgainstTheLab, AFrozenServiceIsNamedAndEndsTheRunWithStatus3) {
     const Finished run = Cli({"--timeout", "1"});
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.out, "") << "the first check never got its answer";
-    EXPECT_NE(run.err.find("SCardEstablishContext n'a pas répondu"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("SCardEstablishContext n'a pas répondu\n"
+                           "ÉCHEC : le service de cartes à puce ne répond pas\n"
+                           "À faire : redémarrer le service de cartes à puce"),
+              std::string::npos)
+        << run.err;
     lab::Service("thaw");
 
     // Frozen while watching: the stop cannot finish, the calls are named.

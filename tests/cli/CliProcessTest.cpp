@@ -9,6 +9,7 @@
 
 #include "Process.h"
 #include "SysfsTree.h"
+#include "TextReport.h"
 
 using cli_test::Finished;
 
@@ -61,7 +62,7 @@ TEST(CliProgram, AMissingLibraryIsUnreachable) {
     const Finished run = cli_test::Run(kCli, {}, {{"VARDEL_PCSC_LIBRARY", "/nonexistent/libpcsclite.so.1"},
                                         {"VARDEL_SYSFS_ROOT", sysfs.Root()}});
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(cli_test::ReportPart(run.out),
               "== Lecteurs PC/SC ==\n"
               "Erreur lors de la connexion au service\n"
               "\n"
@@ -79,12 +80,13 @@ TEST(CliProgram, TheSerialCheckAloneSucceedsWhenItFindsAUsbPort) {
                                                  {"VARDEL_PCSC_LIBRARY", "/nonexistent/libpcsclite.so.1"}};
     const Finished none = cli_test::Run(kCli, {"--check", "com"}, env);
     EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.out, "== Lecteurs COM (GALSS) ==\nAucun port série n'est déclaré par le système\n");
+    EXPECT_EQ(cli_test::ReportPart(none.out), "== Lecteurs COM (GALSS) ==\nAucun port série n'est déclaré par le système\n");
+    EXPECT_EQ(cli_test::BilanPart(none.out), "OK : aucun port série USB\n");
 
     sysfs.UsbPort();
     const Finished found = cli_test::Run(kCli, {"--check", "com"}, env);
     EXPECT_EQ(found.status, 0);
-    EXPECT_EQ(found.out,
+    EXPECT_EQ(cli_test::ReportPart(found.out),
               "== Lecteurs COM (GALSS) ==\n"
               "Ports série du système trouvés\n"
               "Liste des ports série :\n"

@@ -22,6 +22,7 @@
 #include "FakePcscClient.h"
 #include "MemoryRegistry.h"
 #include "MiniJson.h"
+#include "TextReport.h"
 #include "checks/SysfsSerialPorts.h"
 #include "cli/Cli.h"
 
@@ -142,7 +143,7 @@ TEST_F(BadInput, SixteenReadersWithOddNamesComeOutUnchangedInThePanesTheTextAndT
     const Outcome text = RunWith({"--check", "pcsc,direct"});
     EXPECT_EQ(text.status, kExitReaderFound);
     EXPECT_EQ(text.err, "");
-    EXPECT_EQ(text.out, Sections(ServiceReport(names), DirectReport(names)));
+    EXPECT_EQ(cli_test::ReportPart(text.out), Sections(ServiceReport(names), DirectReport(names)));
 
     const Outcome json = RunWith({"--check", "pcsc,direct", "--json"});
     EXPECT_EQ(json.status, kExitReaderFound);
@@ -191,7 +192,8 @@ TEST_F(BadInput, NamesOf127CharactersAndReaderListsOf256And257Characters) {
     lib.AddReader(shorter);
     const Outcome fits = RunWith({"--check", "pcsc,direct"});
     EXPECT_EQ(fits.status, kExitReaderFound);
-    EXPECT_EQ(fits.out, Sections(ServiceReport({longest, shorter}), DirectReport({longest, shorter})));
+    EXPECT_EQ(cli_test::ReportPart(fits.out),
+              Sections(ServiceReport({longest, shorter}), DirectReport({longest, shorter})));
 
     // 127 + 1 + 127 + 1 + 1 = 257: the service check lists both; the direct
     // check, with its 256 characters, says the buffer is too small.
@@ -200,7 +202,7 @@ TEST_F(BadInput, NamesOf127CharactersAndReaderListsOf256And257Characters) {
     lib.AddReader(other);
     const Outcome tooLong = RunWith({"--check", "pcsc,direct"});
     EXPECT_EQ(tooLong.status, kExitReaderFound) << "the service check found readers";
-    EXPECT_EQ(tooLong.out,
+    EXPECT_EQ(cli_test::ReportPart(tooLong.out),
               Sections(ServiceReport({longest, other}),
                        {"Connecté à la DLL", "Liste des lecteurs :", "Erreur lors du listage des lecteurs",
                         "Erreur (-2146435064) : The data buffer to receive returned data is too small for "
@@ -253,13 +255,14 @@ TEST_F(BadInput, RegistryValuesOfEveryTypeGiveTheirLineOrStopTheCheckNamingTheVa
     const Outcome text = RunWith({"--check", "com"}, readable);
     EXPECT_EQ(text.status, kExitReaderFound) << "USB serial ports were found";
     EXPECT_EQ(text.err, "");
-    EXPECT_EQ(text.out, "== Lecteurs COM (GALSS) ==\n"
-                        "Clé de registre trouvée\n"
-                        "Liste des ports COM :\n"
-                        "%SERIAL%\\COM3 : \\Device\\USBSER000\n"
-                        " : \\Device\\USBSER001\n"
-                        " : \\Device\\USBSER002\n"
-                        " : \\Device\\USBSER003\n");
+    EXPECT_EQ(cli_test::ReportPart(text.out),
+              "== Lecteurs COM (GALSS) ==\n"
+              "Clé de registre trouvée\n"
+              "Liste des ports COM :\n"
+              "%SERIAL%\\COM3 : \\Device\\USBSER000\n"
+              " : \\Device\\USBSER001\n"
+              " : \\Device\\USBSER002\n"
+              " : \\Device\\USBSER003\n");
     const minijson::Value com = minijson::Parse(RunWith({"--check", "com", "--json"}, readable).out)["checks"][0];
     EXPECT_EQ(Strings(com["ports"], "port"), (std::vector<std::string>{"%SERIAL%\\COM3", "", "", ""}));
     EXPECT_FALSE(com.Has("error"));
@@ -278,10 +281,11 @@ TEST_F(BadInput, RegistryValuesOfEveryTypeGiveTheirLineOrStopTheCheckNamingTheVa
                                             MemoryRegistry::Text(u"\\Device\\USBSER002", u"COM5")});
         const Outcome run = RunWith({"--check", "com"}, stopping);
         EXPECT_EQ(run.status, kExitCheckError);
-        EXPECT_EQ(run.out, "== Lecteurs COM (GALSS) ==\n"
-                           "Clé de registre trouvée\n"
-                           "Liste des ports COM :\n"
-                           "COM3 : \\Device\\USBSER000\n");
+        EXPECT_EQ(cli_test::ReportPart(run.out),
+                  "== Lecteurs COM (GALSS) ==\n"
+                  "Clé de registre trouvée\n"
+                  "Liste des ports COM :\n"
+                  "COM3 : \\Device\\USBSER000\n");
         EXPECT_EQ(run.err, "La valeur de registre '\\Device\\USBSER001' n'est pas du texte (type " +
                                std::to_string(value.type) + ")\n");
         const minijson::Value check = minijson::Parse(RunWith({"--check", "com", "--json"}, stopping).out)["checks"][0];
@@ -324,11 +328,12 @@ TEST_F(BadInput, ATtyWhoseDeviceLinkCannotBeReadIsNamedInTheReport) {
     const std::string loop = std::error_code(ELOOP, std::generic_category()).message();
     EXPECT_EQ(text.status, kExitReaderFound);
     EXPECT_EQ(text.err, "");
-    EXPECT_EQ(text.out, "== Lecteurs COM (GALSS) ==\n"
-                        "Ports série du système trouvés\n"
-                        "Liste des ports série :\n"
-                        "/dev/ttyACM0 : 1-1:1.0\n"
-                        "/dev/ttyACM1 : lien de périphérique illisible (" + loop + ")\n");
+    EXPECT_EQ(cli_test::ReportPart(text.out),
+              "== Lecteurs COM (GALSS) ==\n"
+              "Ports série du système trouvés\n"
+              "Liste des ports série :\n"
+              "/dev/ttyACM0 : 1-1:1.0\n"
+              "/dev/ttyACM1 : lien de périphérique illisible (" + loop + ")\n");
     const minijson::Value com = minijson::Parse(json.out)["checks"][0];
     EXPECT_EQ(Strings(com["ports"], "port"), (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyACM1"}));
     EXPECT_EQ(com["ports"][1]["error"].string, loop);

@@ -8,9 +8,9 @@ nothing made it (extra) fails the scenario. Scenarios:
 
   restarts N   pcscd killed (SIGKILL) and started again N times, alternately
                with the same readers and with two readers more or less (a
-               vpcd entry brings two): every reader reported removed, then
-               the readers found again, then a card put in afterwards
-               reported. Time to recover: from the start command returning
+               vpcd entry brings two): the service's loss said once and
+               every reader reported removed, then the service back and the
+               readers found again, then a card put in afterwards reported. Time to recover: from the start command returning
                to the last reader-found line.
   freeze S     pcscd stopped (SIGSTOP) for S seconds, then SIGCONT: no reader
                or card event meanwhile, then a card put in reported.
@@ -246,7 +246,9 @@ def restarts(args, lab, count):
             # Odd iterations: the same readers; even ones: two more, two less.
             after = readers if i % 2 == 1 else (readers + 2 if readers == 2 else readers - 2)
             killed, _ = lab.timed("lab-service", "kill")
-            wanted = [("reader-removed", reader_name(k), None) for k in range(readers)]
+            # The service's loss is said once, with every reader it takes away.
+            wanted = [("service-lost", None, None)]
+            wanted += [("reader-removed", reader_name(k), None) for k in range(readers)]
             times, extra, mark = cli.expect(mark, wanted, settle=0)
             scenario.count(wanted, times, "restart %d, kill" % i)
             scenario.extra += describe(extra)
@@ -254,13 +256,14 @@ def restarts(args, lab, count):
                 scenario.time("kill started to readers removed", max(times) - killed)
 
             started = lab.run("lab-service", "start") if after == readers else lab.run("lab-up", after)
+            back = [("service-back", None, None)]
             found = [("reader-found", reader_name(k), None) for k in range(after)]
             empty = [("card-removed", reader_name(k), None) for k in range(after)]
-            times, extra, mark = cli.expect(mark, found + empty, settle=0)
-            scenario.count(found + empty, times, "restart %d, start" % i)
+            times, extra, mark = cli.expect(mark, back + found + empty, settle=0)
+            scenario.count(back + found + empty, times, "restart %d, start" % i)
             scenario.extra += describe(extra)
-            if None not in times[:after]:
-                scenario.time("recovery (start to readers found)", max(times[:after]) - started)
+            if None not in times[1:1 + after]:
+                scenario.time("recovery (start to readers found)", max(times[1:1 + after]) - started)
             readers = after
 
             k = i % readers

@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -86,6 +87,9 @@ static_assert(sizeof(NativeHandle) == 4, "handles are 32 bits on x86");
 #if defined(VARDEL_PCSC_WINSCARD)
 // MultiByteToWideChar(CP_ACP): what AnsiToUtf16 is on Windows.
 std::u16string AnsiCodePageToUtf16(std::string_view text);
+// WideCharToMultiByte(CP_ACP), without best-fit characters; nullopt when a
+// character has no form of its own in the code page.
+std::optional<std::string> Utf16ToAnsiCodePage(std::u16string_view text);
 #endif
 
 }  // namespace pcsc::platform

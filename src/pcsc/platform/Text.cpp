@@ -196,4 +196,12 @@ std::u16string AnsiToUtf16(std::string_view text) {
 #endif
 }
 
+std::optional<std::string> NameToAnsiBytes(std::u16string_view name) {
+#if defined(VARDEL_PCSC_WINSCARD)
+    return platform::Utf16ToAnsiCodePage(name);
+#else
+    return NameToBytes(name);
+#endif
+}
+
 }  // namespace pcsc

@@ -146,4 +146,21 @@ std::u16string AnsiCodePageToUtf16(std::string_view text) {
     return std::u16string(wide.begin(), wide.end());
 }
 
+std::optional<std::string> Utf16ToAnsiCodePage(std::u16string_view text) {
+    if (text.empty()) return std::string();
+    // A system whose ANSI code page is UTF-8 has a form for every character
+    // (and Windows takes no flag nor default character for it).
+    if (GetACP() == CP_UTF8) return Utf16ToUtf8(text);
+    const std::wstring wide(text.begin(), text.end());
+    const int size = static_cast<int>(std::min<std::size_t>(wide.size(), 0x7FFFFFFF));
+    BOOL replaced = FALSE;
+    const int length =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0, nullptr, &replaced);
+    if (length <= 0 || replaced) return std::nullopt;
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, bytes.data(), length, nullptr, &replaced);
+    if (replaced) return std::nullopt;
+    return bytes;
+}
+
 }  // namespace pcsc::platform
