@@ -23,7 +23,8 @@ using Clock = std::chrono::steady_clock;
 std::vector<std::u16string> ReaderNames(int count) {
     std::vector<std::u16string> names;
     for (int i = 0; i < count; ++i) {
-        const std::string name = "Lab Reader " + std::to_string(i / 2) + " 00 0" + std::to_string(i % 2);
+        const std::string name =
+            "Lab Reader " + std::to_string(i / 2) + " 00 0" + std::to_string(i % 2);
         names.emplace_back(name.begin(), name.end());
     }
     return names;

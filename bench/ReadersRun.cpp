@@ -43,8 +43,8 @@ public:
             std::snprintf(name, sizeof name, "Lecteur %05d", i);
             add(name);
             const std::string serial = "SN-" + std::to_string(i);
-            attribute(name, pcsc::SCARD_ATTR_VENDOR_NAME, reinterpret_cast<const unsigned char*>(vendor.c_str()),
-                      vendor.size() + 1);
+            attribute(name, pcsc::SCARD_ATTR_VENDOR_NAME,
+                      reinterpret_cast<const unsigned char*>(vendor.c_str()), vendor.size() + 1);
             attribute(name, pcsc::SCARD_ATTR_VENDOR_IFD_SERIAL_NO,
                       reinterpret_cast<const unsigned char*>(serial.c_str()), serial.size() + 1);
         }
@@ -72,10 +72,11 @@ double TimedRun(const cli::Options& options, int readers) {
     const int status = cli::RunCli(options, environment);
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
     const std::string text = out.Text();
-    const std::size_t lastReader = text.find("Lecteur " + std::to_string(100000 + readers - 1).substr(1) + "\n");
+    const std::size_t lastReader =
+        text.find("Lecteur " + std::to_string(100000 + readers - 1).substr(1) + "\n");
     if (status != cli::kExitReaderFound || lastReader == std::string::npos) {
-        throw std::runtime_error("the run did not list every reader (status " + std::to_string(status) +
-                                 "): " + err.Text());
+        throw std::runtime_error("the run did not list every reader (status " +
+                                 std::to_string(status) + "): " + err.Text());
     }
     return took.count();
 }
@@ -84,7 +85,8 @@ double TimedRun(const cli::Options& options, int readers) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string_view> arguments(argv + 1, argv + argc);
-    if (arguments.size() < 3 || arguments.size() > 4 || (arguments.size() == 4 && arguments[3] != "--details")) {
+    if (arguments.size() < 3 || arguments.size() > 4 ||
+        (arguments.size() == 4 && arguments[3] != "--details")) {
         std::fprintf(stderr, "usage: vardel-readers-run FAKE_LIBRARY READERS RUNS [--details]\n");
         return 64;
     }

@@ -29,8 +29,9 @@ std::u16string AtrProblemText(pcsc::AtrProblem problem) {
 
 std::u16string AtrText(const pcsc::Bytes& atr) {
     const pcsc::AtrInfo info = pcsc::DecodeAtr(atr);
-    const std::u16string decoded =
-        info.Valid() ? ProtocolsText(info.protocols) : u"ATR incorrect : " + AtrProblemText(info.problem);
+    const std::u16string decoded = info.Valid()
+                                       ? ProtocolsText(info.protocols)
+                                       : u"ATR incorrect : " + AtrProblemText(info.problem);
     return atr.empty() ? decoded : u"ATR " + pcsc::BytesToHexString(atr) + u", " + decoded;
 }
 
@@ -38,7 +39,8 @@ std::u16string CardText(pcsc::TCardState state, const pcsc::Bytes& atr) {
     switch (state) {
         case pcsc::TCardState::csNoCard: return u"absente";
         case pcsc::TCardState::csAvailable: return u"présente (" + AtrText(atr) + u")";
-        case pcsc::TCardState::csExclusive: return u"utilisée en exclusivité par une autre application";
+        case pcsc::TCardState::csExclusive:
+            return u"utilisée en exclusivité par une autre application";
         case pcsc::TCardState::csShared: return u"partagée avec une autre application";
         case pcsc::TCardState::csBadCard: return u"muette";
         case pcsc::TCardState::csUnknown: break;

@@ -39,10 +39,11 @@ MachineFacts ReadMachineFacts() {
     facts.serviceStart = ReadServiceStart(registry);
 #else
     // Where Debian, Ubuntu, Fedora and a build from source put them.
-    facts.serviceInstalled = AnyExists({"/usr/sbin/pcscd", "/usr/bin/pcscd", "/usr/local/sbin/pcscd"});
-    facts.ccidDriverInstalled =
-        AnyExists({"/usr/lib/pcsc/drivers/ifd-ccid.bundle", "/usr/lib64/pcsc/drivers/ifd-ccid.bundle",
-                   "/usr/local/lib/pcsc/drivers/ifd-ccid.bundle"});
+    facts.serviceInstalled =
+        AnyExists({"/usr/sbin/pcscd", "/usr/bin/pcscd", "/usr/local/sbin/pcscd"});
+    facts.ccidDriverInstalled = AnyExists({"/usr/lib/pcsc/drivers/ifd-ccid.bundle",
+                                           "/usr/lib64/pcsc/drivers/ifd-ccid.bundle",
+                                           "/usr/local/lib/pcsc/drivers/ifd-ccid.bundle"});
 #endif
     return facts;
 }

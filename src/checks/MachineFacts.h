@@ -13,7 +13,8 @@
 namespace checks {
 
 // HKLM key of the "Carte à puce" service and the value giving its start type.
-inline constexpr std::u16string_view kSmartCardServiceKey = u"SYSTEM\\CurrentControlSet\\Services\\SCardSvr";
+inline constexpr std::u16string_view kSmartCardServiceKey =
+    u"SYSTEM\\CurrentControlSet\\Services\\SCardSvr";
 inline constexpr std::u16string_view kServiceStartValue = u"Start";
 // Start type of a disabled service.
 inline constexpr std::uint32_t kServiceDisabled = 4;

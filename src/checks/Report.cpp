@@ -2,7 +2,9 @@
 
 namespace checks {
 
-void RecordingPane::Clear() { pieces_.clear(); }
+void RecordingPane::Clear() {
+    pieces_.clear();
+}
 
 void RecordingPane::Append(std::u16string_view text, Style style, Color color) {
     pieces_.push_back(ReportPiece{std::u16string(text), style, color});

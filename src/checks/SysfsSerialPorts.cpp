@@ -14,12 +14,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // A file name's bytes as text: U+FFFD for what is not UTF-8.
-std::u16string FileNameText(const std::string& name) { return pcsc::Utf8ToUtf16(name); }
+std::u16string FileNameText(const std::string& name) {
+    return pcsc::Utf8ToUtf16(name);
+}
 
-bool IsUtf8(const std::string& bytes) { return pcsc::Utf16ToUtf8(FileNameText(bytes)) == bytes; }
+bool IsUtf8(const std::string& bytes) {
+    return pcsc::Utf16ToUtf8(FileNameText(bytes)) == bytes;
+}
 
 std::u16string Line(std::u16string_view text) {
     std::u16string line(text);
@@ -138,7 +144,9 @@ std::optional<std::vector<SerialPort>> ListUsbSerialPorts(const fs::path& root,
               [](const Found& a, const Found& b) { return NaturalLess(a.tty, b.tty); });
     if (unreadable) {
         std::sort(unreadable->begin(), unreadable->end(),
-                  [](const UnreadableTty& a, const UnreadableTty& b) { return NaturalLess(a.tty, b.tty); });
+                  [](const UnreadableTty& a, const UnreadableTty& b) {
+                      return NaturalLess(a.tty, b.tty);
+                  });
     }
 
     std::vector<SerialPort> ports;
@@ -162,9 +170,10 @@ SerialCheckResult RunSysfsSerialCheck(ReportPane& pane, const fs::path& root) {
     result.declared = true;
     // Green only for a port found: an empty list is no success.
     if (ports->empty()) {
-        pane.Append(Line(unreadable.empty() ? u"Aucun port série USB n'est déclaré par le système"
-                                            : u"Aucun port série USB lisible n'est déclaré par le système"),
-                    kPlain, kBlack);
+        pane.Append(
+            Line(unreadable.empty() ? u"Aucun port série USB n'est déclaré par le système"
+                                    : u"Aucun port série USB lisible n'est déclaré par le système"),
+            kPlain, kBlack);
     } else {
         pane.Append(Line(u"Ports série du système trouvés"), kBold, kGreen);
         pane.Append(Line(u"Liste des ports série :"), kUnderline, kBlack);

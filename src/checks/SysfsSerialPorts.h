@@ -43,8 +43,8 @@ struct UnreadableTty {
 // other reason is left out too and, when `unreadable` is given, added to it
 // in the same order. nullopt when
 // <root>/sys/class/tty cannot be read.
-std::optional<std::vector<SerialPort>> ListUsbSerialPorts(const std::filesystem::path& root,
-                                                          std::vector<UnreadableTty>* unreadable = nullptr);
+std::optional<std::vector<SerialPort>> ListUsbSerialPorts(
+    const std::filesystem::path& root, std::vector<UnreadableTty>* unreadable = nullptr);
 
 // The check over sysfs: clears the pane and writes the report. The result's
 // ports are the ports found, then the ttys that could not be read, each

@@ -26,8 +26,8 @@ enum class Situation : std::uint8_t {
     ServiceDisabled,      // Windows: SCardSvr's start type is "disabled"
     LibraryMissing,
     NoReader,
-    CcidDriverMissing,    // Linux, with no reader
-    ReaderOnSerialPort,   // with no reader
+    CcidDriverMissing,   // Linux, with no reader
+    ReaderOnSerialPort,  // with no reader
     DirectListTooLong,
     ListingFailed,
     ListMalformed,
@@ -68,17 +68,20 @@ using enum VerdictStatus;
 
 constexpr Row kSituations[] = {
     {ServiceReadersListed, Ok, u"le service de cartes à puce voit {lecteurs}", u"", u""},
-    {DirectReadersListed, Ok, u"l'appel direct à la bibliothèque de cartes à puce liste {lecteurs}", u"", u""},
+    {DirectReadersListed, Ok, u"l'appel direct à la bibliothèque de cartes à puce liste {lecteurs}",
+     u"", u""},
     {SerialPortsFound, Ok, u"le système déclare {ports}", u"", u""},
     {NoSerialPort, Ok, u"aucun port série USB", u"", u""},
-    {SerialPortUnreadable, Warning, u"un port série n'a pas pu être lu : {raison}", kReplug, kReplug},
+    {SerialPortUnreadable, Warning, u"un port série n'a pas pu être lu : {raison}", kReplug,
+     kReplug},
     {ServiceUnreachable, Error, u"le service de cartes à puce est injoignable : {erreur}",
      u"démarrer le service de cartes à puce : « systemctl start pcscd.socket » (en root)",
      u"brancher le lecteur : depuis Windows 8, le service « Carte à puce » (SCardSvr) s'arrête quand le "
      u"dernier lecteur est débranché et redémarre quand on en branche un\n"
      u"si un lecteur est déjà branché : démarrer le service « Carte à puce » (services.msc, ou « sc start "
      u"SCardSvr » dans une console administrateur)"},
-    {ServiceNotInstalled, Error, u"le service de cartes à puce (pcscd) n'est pas installé : {erreur}",
+    {ServiceNotInstalled, Error,
+     u"le service de cartes à puce (pcscd) n'est pas installé : {erreur}",
      u"installer le service de cartes à puce et le pilote des lecteurs USB : « apt install pcscd libccid » "
      u"(en root)",
      u""},
@@ -111,8 +114,10 @@ constexpr Row kSituations[] = {
      u"", u""},
     {ListingFailed, Error, u"la liste des lecteurs n'a pas pu être lue : {erreur}", kRestartService,
      kRestartSCardSvr},
-    {ListMalformed, Error, u"la liste des lecteurs renvoyée est illisible", kRestartService, kRestartSCardSvr},
-    {CardExclusive, Warning, u"la carte de {lecteur} est utilisée en exclusivité par une autre application",
+    {ListMalformed, Error, u"la liste des lecteurs renvoyée est illisible", kRestartService,
+     kRestartSCardSvr},
+    {CardExclusive, Warning,
+     u"la carte de {lecteur} est utilisée en exclusivité par une autre application",
      u"fermer l'application qui tient la carte de {lecteur}, ou retirer la carte et la réinsérer",
      u"fermer l'application qui tient la carte de {lecteur}, ou retirer la carte et la réinsérer"},
     {CardMute, Warning, u"la carte de {lecteur} ne répond pas",
@@ -125,10 +130,10 @@ constexpr Row kSituations[] = {
      u"un autre lecteur",
      u"retirer la carte de {lecteur} et la réinsérer ; si l'ATR reste incorrect, essayer une autre carte ou "
      u"un autre lecteur"},
-    {OnlyInService, Warning, u"vu par le service mais absent de cette liste : {noms}", kCompareAgain,
-     kCompareAgain},
-    {OnlyInDirect, Warning, u"listé par l'appel direct mais pas vu par le service : {noms}", kCompareAgain,
-     kCompareAgain},
+    {OnlyInService, Warning, u"vu par le service mais absent de cette liste : {noms}",
+     kCompareAgain, kCompareAgain},
+    {OnlyInDirect, Warning, u"listé par l'appel direct mais pas vu par le service : {noms}",
+     kCompareAgain, kCompareAgain},
     {NoAnswer, Error, u"le service de cartes à puce ne répond pas", kRestartService,
      u"redémarrer le service « Carte à puce » (services.msc, ou « sc stop SCardSvr » puis « sc start "
      u"SCardSvr » dans une console administrateur), ou redémarrer l'ordinateur"},
@@ -177,7 +182,8 @@ std::u16string NameList(const std::vector<std::u16string>& names) {
         list += ShownText(names[i]);
     }
     if (names.size() > kNamesShown)
-        list += u" et " + Decimal(static_cast<std::int64_t>(names.size() - kNamesShown)) + u" autres";
+        list +=
+            u" et " + Decimal(static_cast<std::int64_t>(names.size() - kNamesShown)) + u" autres";
     return list;
 }
 
@@ -189,15 +195,20 @@ std::u16string Counted(const std::vector<std::u16string>& names, std::u16string_
 }
 
 Met WithReaders(Situation situation, const std::vector<std::u16string>& names) {
-    return {situation, {{u"{lecteurs}", Counted(names, u"lecteur", u"lecteurs")}, {u"{noms}", NameList(names)}}};
+    return {
+        situation,
+        {{u"{lecteurs}", Counted(names, u"lecteur", u"lecteurs")}, {u"{noms}", NameList(names)}}};
 }
 
 Met WithPorts(Situation situation, const std::vector<std::u16string>& ports) {
     return {situation,
-            {{u"{ports}", Counted(ports, u"port série USB", u"ports série USB")}, {u"{noms}", NameList(ports)}}};
+            {{u"{ports}", Counted(ports, u"port série USB", u"ports série USB")},
+             {u"{noms}", NameList(ports)}}};
 }
 
-Met WithError(Situation situation, pcsc::Status code) { return {situation, {{u"{erreur}", ErrorText(code)}}}; }
+Met WithError(Situation situation, pcsc::Status code) {
+    return {situation, {{u"{erreur}", ErrorText(code)}}};
+}
 
 Met WithReader(Situation situation, const std::u16string& name) {
     return {situation, {{u"{lecteur}", ShownText(name)}}};
@@ -237,12 +248,14 @@ Met Unreachable(pcsc::Status code, const MachineFacts& facts) {
 }
 
 Met LibraryMissingMet(const MachineFacts& facts, std::u16string_view detail = {}) {
-    return {LibraryMissing, {{u"{bibliotheque}", ShownText(pcsc::Utf8ToUtf16(facts.library)) +
-                                                     std::u16string(detail)}}};
+    return {LibraryMissing,
+            {{u"{bibliotheque}",
+              ShownText(pcsc::Utf8ToUtf16(facts.library)) + std::u16string(detail)}}};
 }
 
 // Nothing listed: what may explain it on this machine.
-void NothingListed(std::vector<Met>& met, const Findings& findings, [[maybe_unused]] const MachineFacts& facts) {
+void NothingListed(std::vector<Met>& met, const Findings& findings,
+                   [[maybe_unused]] const MachineFacts& facts) {
     met.push_back({NoReader});
 #if !defined(_WIN32)
     if (!facts.ccidDriverInstalled) met.push_back({CcidDriverMissing});
@@ -266,7 +279,8 @@ struct Listed {
 };
 
 std::optional<Listed> ServiceListed(const Findings& findings, bool& uncomparable) {
-    if (!findings.service || !findings.service->listing || findings.service->listing->Failed()) return std::nullopt;
+    if (!findings.service || !findings.service->listing || findings.service->listing->Failed())
+        return std::nullopt;
     Listed listed;
     for (const ServiceFindings::Reader& reader : findings.service->readers) {
         if (const std::optional<std::string> key = pcsc::NameToAnsiBytes(reader.name)) {
@@ -282,7 +296,8 @@ std::optional<Listed> ServiceListed(const Findings& findings, bool& uncomparable
 std::optional<Listed> DirectListed(const Findings& findings) {
     const auto& direct = findings.direct;
     if (!direct || !direct->list || direct->splitFailed) return std::nullopt;
-    if (*direct->list != pcsc::SCARD_S_SUCCESS && *direct->list != pcsc::SCARD_E_NO_READERS_AVAILABLE)
+    if (*direct->list != pcsc::SCARD_S_SUCCESS &&
+        *direct->list != pcsc::SCARD_E_NO_READERS_AVAILABLE)
         return std::nullopt;
     return Listed{direct->names, direct->nameBytes};
 }
@@ -299,8 +314,12 @@ std::vector<std::u16string> Missing(const Listed& from, const Listed& in) {
 void CardProblems(std::vector<Met>& met, const ServiceFindings& service) {
     for (const ServiceFindings::Reader& reader : service.readers) {
         switch (reader.card) {
-            case pcsc::TCardState::csExclusive: met.push_back(WithReader(CardExclusive, reader.name)); break;
-            case pcsc::TCardState::csBadCard: met.push_back(WithReader(CardMute, reader.name)); break;
+            case pcsc::TCardState::csExclusive:
+                met.push_back(WithReader(CardExclusive, reader.name));
+                break;
+            case pcsc::TCardState::csBadCard:
+                met.push_back(WithReader(CardMute, reader.name));
+                break;
             case pcsc::TCardState::csAvailable: {
                 const pcsc::AtrInfo atr = pcsc::DecodeAtr(reader.atr);
                 if (atr.Valid()) break;
@@ -351,7 +370,8 @@ Verdict SerialVerdict(const Findings& findings) {
     std::vector<Met> met;
     if (serial.error) {
         // The check stopped there: what it listed before is not all there is.
-        met.push_back({SerialPortUnreadable, {{u"{raison}", ShownText(pcsc::Utf8ToUtf16(*serial.error))}}});
+        met.push_back(
+            {SerialPortUnreadable, {{u"{raison}", ShownText(pcsc::Utf8ToUtf16(*serial.error))}}});
         return Compose(CheckKind::Serial, met);
     }
     std::vector<std::u16string> ports;
@@ -379,13 +399,15 @@ Verdict DirectVerdict(const Findings& findings, const MachineFacts& facts) {
         met.push_back(Unreachable(*direct.establish, facts));
     } else if (!direct.list) {
         met.push_back(LibraryMissingMet(facts, u" (SCardListReaders manque)"));
-    } else if (*direct.list == pcsc::SCARD_E_INSUFFICIENT_BUFFER && service && !findings.service->readers.empty()) {
+    } else if (*direct.list == pcsc::SCARD_E_INSUFFICIENT_BUFFER && service &&
+               !findings.service->readers.empty()) {
         met.push_back({DirectListTooLong});
     } else if (pcsc::IsServiceLost(*direct.list)) {
         met.push_back(Unreachable(*direct.list, facts));
     } else if (direct.splitFailed) {
         met.push_back({ListMalformed});
-    } else if (*direct.list != pcsc::SCARD_S_SUCCESS && *direct.list != pcsc::SCARD_E_NO_READERS_AVAILABLE) {
+    } else if (*direct.list != pcsc::SCARD_S_SUCCESS &&
+               *direct.list != pcsc::SCARD_E_NO_READERS_AVAILABLE) {
         met.push_back(WithError(ListingFailed, *direct.list));
     } else {
         std::vector<std::u16string> onlyInService;
@@ -410,7 +432,9 @@ std::vector<Verdict> Diagnose(const Findings& findings, const MachineFacts& fact
     return verdicts;
 }
 
-Verdict NoAnswerVerdict() { return Compose(CheckKind::Service, {{NoAnswer}}); }
+Verdict NoAnswerVerdict() {
+    return Compose(CheckKind::Service, {{NoAnswer}});
+}
 
 std::u16string_view VerdictWord(VerdictStatus status) {
     switch (status) {

@@ -14,14 +14,20 @@ HKEY RootHandle(RegistryRoot root) {
     return root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
 
-HKEY AsKey(std::uintptr_t key) { return reinterpret_cast<HKEY>(key); }
+HKEY AsKey(std::uintptr_t key) {
+    return reinterpret_cast<HKEY>(key);
+}
 
 // wchar_t is UTF-16 on Windows: the texts pass through unchanged.
-std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::wstring Wide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
 
 }  // namespace
 
-WinRegistry::~WinRegistry() { CloseKey(); }
+WinRegistry::~WinRegistry() {
+    CloseKey();
+}
 
 void WinRegistry::SetRootKey(RegistryRoot root) {
     if (root == root_) return;
@@ -100,7 +106,8 @@ std::optional<std::uint32_t> WinRegistry::ReadInteger(std::u16string_view name) 
     DWORD type = REG_NONE;
     BYTE data[4] = {};
     DWORD size = sizeof data;
-    if (RegQueryValueExW(AsKey(currentKey_), Wide(name).c_str(), nullptr, &type, data, &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(AsKey(currentKey_), Wide(name).c_str(), nullptr, &type, data, &size) !=
+        ERROR_SUCCESS)
         return std::nullopt;  // no such value, or one too long for a number
     return RegistryDataToInteger(type, data, size);
 }

@@ -180,8 +180,7 @@ std::u16string SCardErrorText(pcsc::Status Code) {
             return u"The smart card has been reset, so any shared state information is invalid.";
         case pcsc::SCARD_W_REMOVED_CARD:  // 0x80100069
             return u"The smart card has been removed, so that further communication is not possible.";
-        default:
-            return u"Unknown Error: " + SignedDecimal(Code);
+        default: return u"Unknown Error: " + SignedDecimal(Code);
     }
 }
 

@@ -40,7 +40,8 @@ checks::Findings FindingsOf(const std::vector<CheckOutcome>& outcomes) {
             case checks::CheckKind::Service: {
                 checks::ServiceFindings& service = findings.service.emplace();
                 service.establish = outcome.establishCode;
-                if (outcome.listCode) service.listing = pcsc::ListingResult{*outcome.listCode, outcome.listMalformed};
+                if (outcome.listCode)
+                    service.listing = pcsc::ListingResult{*outcome.listCode, outcome.listMalformed};
                 for (const FoundReader& reader : outcome.readers) {
                     const CardSeen card = reader.card.value_or(CardSeen{});
                     service.readers.push_back({reader.name, card.state, card.atr});
@@ -55,7 +56,8 @@ checks::Findings FindingsOf(const std::vector<CheckOutcome>& outcomes) {
                 direct.establish = outcome.establishCode;
                 direct.list = outcome.listCode;
                 direct.splitFailed = outcome.listMalformed;
-                for (const FoundReader& reader : outcome.readers) direct.names.push_back(reader.name);
+                for (const FoundReader& reader : outcome.readers)
+                    direct.names.push_back(reader.name);
                 direct.nameBytes = outcome.listedBytes;
                 break;
             }

@@ -31,7 +31,9 @@ int Explain(pcsc::Status code, Output& out) {
 }
 
 // An interrupted run without --watch: 128 + the signal, as shells report it.
-int Interrupted(const StopRequest& stop) { return 128 + (stop.Signal() > 0 ? stop.Signal() : 2); }
+int Interrupted(const StopRequest& stop) {
+    return 128 + (stop.Signal() > 0 ? stop.Signal() : 2);
+}
 
 // A stop was asked for: the manager goes, and nothing more is printed.
 int StopNow(const Options& options, Environment& env, ServiceSession* session) {
@@ -87,7 +89,9 @@ int RunCli(const Options& options, Environment& env) {
         NoteStep(CheckTitleUtf8(id));
         CheckOutcome outcome;
         switch (id) {
-            case CheckId::Service: outcome = ServiceCheckOnce(options, env, loop, events, session); break;
+            case CheckId::Service:
+                outcome = ServiceCheckOnce(options, env, loop, events, session);
+                break;
             case CheckId::Serial: outcome = RunSerialOnce(env.serialCheck); break;
             case CheckId::Direct: outcome = RunDirectOnce(); break;
         }
@@ -96,8 +100,8 @@ int RunCli(const Options& options, Environment& env) {
         // A watcher that did not end after its manager's stop is blocked in
         // the service: the next calls would block as well.
         if (const std::string blocked = BlockedCalls(); !blocked.empty() && !session) {
-            env.err.Write("Pas de réponse du service de cartes à puce : " + NoAnswerText(blocked) + "\n" +
-                          NoAnswerLines());
+            env.err.Write("Pas de réponse du service de cartes à puce : " + NoAnswerText(blocked) +
+                          "\n" + NoAnswerLines());
             return kExitNoAnswer;
         }
         if (!options.json) printer.Check(outcome, options.details);
@@ -105,7 +109,8 @@ int RunCli(const Options& options, Environment& env) {
         outcomes.push_back(std::move(outcome));
     }
     if (env.stop.Requested()) return StopNow(options, env, session.get());
-    const std::vector<checks::Verdict> verdicts = checks::Diagnose(FindingsOf(outcomes), env.machineFacts());
+    const std::vector<checks::Verdict> verdicts =
+        checks::Diagnose(FindingsOf(outcomes), env.machineFacts());
     if (options.json) {
         env.out.Write(JsonDocument(outcomes, options.details, verdicts) + "\n");
     } else {

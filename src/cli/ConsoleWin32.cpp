@@ -20,7 +20,8 @@ UINT g_consolePage = 0;  // the page to put back; 0 when untouched
 bool IsConsole(DWORD which) {
     DWORD mode = 0;
     HANDLE handle = GetStdHandle(which);
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           GetConsoleMode(handle, &mode) != 0;
 }
 
 void RestoreConsolePage() {

@@ -21,7 +21,8 @@ int ExitStatus(const Options& options, const std::vector<CheckOutcome>& outcomes
     const bool onlySerial = options.checks.size() == 1 && options.checks.front() == CheckId::Serial;
     for (const CheckOutcome& outcome : outcomes) {
         if (outcome.id != CheckId::Serial && !outcome.readers.empty()) return kExitReaderFound;
-        if (onlySerial && outcome.id == CheckId::Serial && PortFound(outcome)) return kExitReaderFound;
+        if (onlySerial && outcome.id == CheckId::Serial && PortFound(outcome))
+            return kExitReaderFound;
     }
     for (const CheckOutcome& outcome : outcomes) {
         if (outcome.unreachable) return kExitUnreachable;

@@ -37,7 +37,9 @@ std::string Escape(std::string_view utf8) {
 
 }  // namespace
 
-std::string String(std::u16string_view text) { return Escape(pcsc::Utf16ToUtf8(text)); }
+std::string String(std::u16string_view text) {
+    return Escape(pcsc::Utf16ToUtf8(text));
+}
 
 // Through UTF-16 and back, so that a malformed sequence (a file name is only
 // bytes) comes out as U+FFFD and the document stays valid UTF-8.
@@ -45,9 +47,13 @@ std::string String(std::string_view utf8) {
     return String(pcsc::Utf8ToUtf16(utf8));
 }
 
-std::string Integer(std::int64_t value) { return std::to_string(value); }
+std::string Integer(std::int64_t value) {
+    return std::to_string(value);
+}
 
-std::string Boolean(bool value) { return value ? "true" : "false"; }
+std::string Boolean(bool value) {
+    return value ? "true" : "false";
+}
 
 Object& Object::Add(std::string_view key, std::string_view value) {
     if (text_.size() > 1) text_ += ',';

@@ -14,7 +14,9 @@ namespace cli::json {
 std::string String(std::u16string_view text);
 // A JSON string from UTF-8 text; malformed sequences become U+FFFD.
 std::string String(std::string_view utf8);
-inline std::string String(const char* utf8) { return String(std::string_view(utf8)); }
+inline std::string String(const char* utf8) {
+    return String(std::string_view(utf8));
+}
 
 std::string Integer(std::int64_t value);
 std::string Boolean(bool value);

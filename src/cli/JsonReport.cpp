@@ -88,7 +88,9 @@ std::string Reader(const FoundReader& reader, bool details) {
     return object.Close();
 }
 
-std::string Code(pcsc::Status code) { return json::Integer(static_cast<std::int32_t>(code)); }
+std::string Code(pcsc::Status code) {
+    return json::Integer(static_cast<std::int32_t>(code));
+}
 
 // The calls' codes, each absent when its call was not made, and whether the
 // list the library answered could not be read.
@@ -165,9 +167,12 @@ void AddAtr(json::Object& object, const pcsc::Bytes& atr) {
     const pcsc::AtrInfo info = pcsc::DecodeAtr(atr);
     object.Add("atr", json::String(pcsc::BytesToHexString(atr)));
     if (info.convention != pcsc::AtrConvention::Unknown)
-        object.Add("convention", json::String(info.convention == pcsc::AtrConvention::Direct ? "direct" : "inverse"));
+        object.Add(
+            "convention",
+            json::String(info.convention == pcsc::AtrConvention::Direct ? "direct" : "inverse"));
     json::Array protocols;
-    for (const std::uint8_t protocol : info.protocols) protocols.Add(json::String(checks::ProtocolsText({protocol})));
+    for (const std::uint8_t protocol : info.protocols)
+        protocols.Add(json::String(checks::ProtocolsText({protocol})));
     object.Add("protocols", protocols.Close());
     if (info.fi) object.Add("fi", json::Integer(*info.fi));
     if (info.di) object.Add("di", json::Integer(*info.di));
@@ -179,20 +184,23 @@ void AddAtr(json::Object& object, const pcsc::Bytes& atr) {
 std::string HtmlColor(checks::Color color) {
     char text[16];
     std::snprintf(text, sizeof text, "#%02X%02X%02X", static_cast<unsigned>(color & 0xFF),
-                  static_cast<unsigned>((color >> 8) & 0xFF), static_cast<unsigned>((color >> 16) & 0xFF));
+                  static_cast<unsigned>((color >> 8) & 0xFF),
+                  static_cast<unsigned>((color >> 16) & 0xFF));
     return text;
 }
 
 std::string UtcTimestamp(std::chrono::system_clock::time_point time) {
     const auto since = time.time_since_epoch();
     const auto seconds = std::chrono::floor<std::chrono::seconds>(since);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since - seconds).count();
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(since - seconds).count();
     const std::time_t whole = static_cast<std::time_t>(seconds.count());
     std::tm utc{};
     gmtime_r(&whole, &utc);
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(millis));
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                  static_cast<int>(millis));
     return text;
 }
 
@@ -220,7 +228,8 @@ std::string JsonDocument(const std::vector<CheckOutcome>& outcomes, bool details
 
 std::string JsonEvent(const ServiceEvent& event) {
     json::Object object;
-    object.Add("time", json::String(UtcTimestamp(event.time))).Add("event", json::String(EventName(event.kind)));
+    object.Add("time", json::String(UtcTimestamp(event.time)))
+        .Add("event", json::String(EventName(event.kind)));
     if (event.kind == EventKind::ServiceLost || event.kind == EventKind::ServiceBack) {
         if (event.code) object.Add("code", Code(*event.code));
         return object.Close();

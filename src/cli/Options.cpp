@@ -48,8 +48,8 @@ void SetTimeout(Options& options, std::string_view text) {
         throw UsageError("--timeout attend un nombre de secondes positif (au plus 86400), pas « " +
                          std::string(text) + " »");
     }
-    options.timeout = std::chrono::milliseconds(
-        std::max<long long>(1, std::llround(seconds * 1000)));
+    options.timeout =
+        std::chrono::milliseconds(std::max<long long>(1, std::llround(seconds * 1000)));
     options.timeoutText = std::string(text);
 }
 
@@ -109,7 +109,8 @@ Options ParseArguments(const std::vector<std::string_view>& arguments) {
         }
         const auto value = [&]() -> std::string_view {
             if (inlineValue) return *inlineValue;
-            if (i + 1 >= arguments.size()) throw UsageError(std::string(name) + " attend une valeur");
+            if (i + 1 >= arguments.size())
+                throw UsageError(std::string(name) + " attend une valeur");
             return arguments[++i];
         };
         const auto flag = [&] {
@@ -146,8 +147,9 @@ Options ParseArguments(const std::vector<std::string_view>& arguments) {
             const std::string_view code = value();
             options.explain = ParseStatusCode(code);
             if (!options.explain) {
-                throw UsageError("code illisible « " + std::string(code) +
-                                 " » : un entier sur 32 bits, décimal (signé ou non) ou hexadécimal 0x…");
+                throw UsageError(
+                    "code illisible « " + std::string(code) +
+                    " » : un entier sur 32 bits, décimal (signé ou non) ou hexadécimal 0x…");
             }
             explainGiven = true;
         } else if (argument.starts_with("-")) {
@@ -167,7 +169,9 @@ Options ParseArguments(const std::vector<std::string_view>& arguments) {
     return options;
 }
 
-std::string VersionText() { return std::string("vardel-lecteurs-cli ") + VARDEL_VERSION; }
+std::string VersionText() {
+    return std::string("vardel-lecteurs-cli ") + VARDEL_VERSION;
+}
 
 std::string HelpText() {
     return R"(Usage : vardel-lecteurs-cli [OPTIONS]

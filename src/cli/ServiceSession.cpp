@@ -20,7 +20,8 @@ ReaderDetails DetailsOf(const pcsc::TPCSCReader& reader) {
     details.displayName = reader.DisplayName();
     details.vendor = reader.VendorName();
     details.serial = reader.Serial();
-    if (reader.DriverVersionRead()) details.driverVersion = VersionText(reader.DrvMajor(), reader.DrvMinor());
+    if (reader.DriverVersionRead())
+        details.driverVersion = VersionText(reader.DrvMajor(), reader.DrvMinor());
     if (reader.FirmwareVersionRead())
         details.firmwareVersion = VersionText(reader.FirmwareMajor(), reader.FirmwareMinor());
     return details;
@@ -55,7 +56,8 @@ void ServiceSession::Hook(pcsc::TPCSC& manager) {
         check_.PCSCReaderFound(sender, name);
         std::optional<ReaderDetails> details;
         if (readDetails_) {
-            if (const pcsc::TPCSCReader* reader = sender->GetPCSCReader(name)) details = DetailsOf(*reader);
+            if (const pcsc::TPCSCReader* reader = sender->GetPCSCReader(name))
+                details = DetailsOf(*reader);
         }
         if (pane_.keep) {
             const std::size_t piece = pane_.Pieces().empty() ? 0 : pane_.Pieces().size() - 1;
@@ -65,9 +67,10 @@ void ServiceSession::Hook(pcsc::TPCSC& manager) {
     });
     manager.SetOnReaderRemoved(
         [this](pcsc::TPCSC*, const std::u16string& name) { Emit(EventKind::ReaderRemoved, name); });
-    manager.SetOnCardInserted([this](pcsc::TPCSC*, const std::u16string& name, const pcsc::Bytes& atr) {
-        Emit(EventKind::CardInserted, name, atr);
-    });
+    manager.SetOnCardInserted(
+        [this](pcsc::TPCSC*, const std::u16string& name, const pcsc::Bytes& atr) {
+            Emit(EventKind::CardInserted, name, atr);
+        });
     manager.SetOnCardRemoved(
         [this](pcsc::TPCSC*, const std::u16string& name) { Emit(EventKind::CardRemoved, name); });
     manager.SetOnCardError(
@@ -78,7 +81,8 @@ void ServiceSession::Hook(pcsc::TPCSC& manager) {
     manager.SetOnServiceChanged([this](pcsc::TPCSC* sender, bool lost, pcsc::Status code) {
         DrainQueue();
         if (!onEvent_) return;
-        ServiceEvent event{std::chrono::system_clock::now(), lost ? EventKind::ServiceLost : EventKind::ServiceBack};
+        ServiceEvent event{std::chrono::system_clock::now(),
+                           lost ? EventKind::ServiceLost : EventKind::ServiceBack};
         if (lost) event.code = code;
         event.readersLeft = sender->ReaderList().size();
         onEvent_(event);
@@ -96,8 +100,8 @@ void ServiceSession::DrainQueue() {
 void ServiceSession::Emit(EventKind kind, const std::u16string& reader, pcsc::Bytes atr,
                           std::optional<ReaderDetails> details) {
     if (!onEvent_) return;
-    onEvent_(ServiceEvent{std::chrono::system_clock::now(), kind, reader, std::move(atr), std::move(details),
-                          UndecodedNameBytes(reader)});
+    onEvent_(ServiceEvent{std::chrono::system_clock::now(), kind, reader, std::move(atr),
+                          std::move(details), UndecodedNameBytes(reader)});
 }
 
 bool ServiceSession::RunUntilFirstListing(const StopRequest& stop) {
@@ -106,7 +110,8 @@ bool ServiceSession::RunUntilFirstListing(const StopRequest& stop) {
         return manager && manager->ListingsDone() >= 1;
     };
     if (!Valid()) return false;
-    loop_.RunUntil([&] { return stop.Requested() || listingRan(); }, std::chrono::steady_clock::time_point::max());
+    loop_.RunUntil([&] { return stop.Requested() || listingRan(); },
+                   std::chrono::steady_clock::time_point::max());
     if (stop.Requested() || !listingRan()) return false;
     // Each card is read once now, as the watcher's tick would: a run without
     // --watch ends before that tick, and would know no card.
@@ -146,7 +151,8 @@ CheckOutcome ServiceSession::Outcome() const {
                 } else {
                     checks::AppendListingFailed(ending, listing->status);
                 }
-                outcome.pieces.insert(outcome.pieces.end(), ending.Pieces().begin(), ending.Pieces().end());
+                outcome.pieces.insert(outcome.pieces.end(), ending.Pieces().begin(),
+                                      ending.Pieces().end());
             }
         }
     }
@@ -154,7 +160,9 @@ CheckOutcome ServiceSession::Outcome() const {
     return outcome;
 }
 
-void ServiceSession::Stop() { check_.Stop(); }
+void ServiceSession::Stop() {
+    check_.Stop();
+}
 
 void ServiceSession::StopKeepingReport() {
     pane_.keep = false;

@@ -20,14 +20,22 @@
 
 namespace cli {
 
-enum class EventKind { ReaderFound, ReaderRemoved, CardInserted, CardRemoved, CardError, ServiceLost, ServiceBack };
+enum class EventKind {
+    ReaderFound,
+    ReaderRemoved,
+    CardInserted,
+    CardRemoved,
+    CardError,
+    ServiceLost,
+    ServiceBack
+};
 
 struct ServiceEvent {
     std::chrono::system_clock::time_point time;  // when it was dispatched
     EventKind kind = EventKind::ReaderFound;
     std::u16string reader = {};
-    pcsc::Bytes atr = {};                       // CardInserted only
-    std::optional<ReaderDetails> details = {};  // ReaderFound with details asked
+    pcsc::Bytes atr = {};                                   // CardInserted only
+    std::optional<ReaderDetails> details = {};              // ReaderFound with details asked
     std::optional<std::string> readerBytes = std::nullopt;  // see UndecodedNameBytes
     std::optional<pcsc::Status> code = std::nullopt;        // ServiceLost: the answer that said so
     std::size_t readersLeft = 0;                            // ServiceLost: readers known until then

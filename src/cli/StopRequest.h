@@ -32,7 +32,9 @@ private:
 // Attach for the life of a scope.
 class StopAttachment {
 public:
-    StopAttachment(StopRequest& stop, pcsc::PlainMainLoop& loop) : stop_(stop) { stop_.Attach(loop); }
+    StopAttachment(StopRequest& stop, pcsc::PlainMainLoop& loop) : stop_(stop) {
+        stop_.Attach(loop);
+    }
     ~StopAttachment() { stop_.Detach(); }
     StopAttachment(const StopAttachment&) = delete;
     StopAttachment& operator=(const StopAttachment&) = delete;

@@ -18,7 +18,9 @@ constexpr std::u16string_view kDetailIndent = u"  ";
 // Control characters would act on the terminal: they are shown as U+FFFD.
 // Tab stays. (Texts from outside reach the printer already made safe by the
 // check that wrote them; this guards the terminal all the same.)
-bool IsControl(char16_t c) { return (c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F); }
+bool IsControl(char16_t c) {
+    return (c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F);
+}
 
 std::u16string TextOrNotRead(const std::u16string& text) {
     return text.empty() ? std::u16string(kNotRead) : checks::ShownText(text);
@@ -48,14 +50,21 @@ std::string AnsiAttributes(checks::Style style, checks::Color color) {
     } else if (color == checks::kGreen) {
         add("32");
     } else if (color != checks::kBlack) {
-        add("38;2;" + std::to_string(red) + ";" + std::to_string(green) + ";" + std::to_string(blue));
+        add("38;2;" + std::to_string(red) + ";" + std::to_string(green) + ";" +
+            std::to_string(blue));
     }
     return codes.empty() ? std::string() : "\x1b[" + codes + "m";
 }
 
-std::u16string DisplayNameLine(const ReaderDetails& d) { return u"Nom affiché : " + TextOrNotRead(d.displayName); }
-std::u16string VendorLine(const ReaderDetails& d) { return u"Fabricant : " + TextOrNotRead(d.vendor); }
-std::u16string SerialLine(const ReaderDetails& d) { return u"Numéro de série : " + TextOrNotRead(d.serial); }
+std::u16string DisplayNameLine(const ReaderDetails& d) {
+    return u"Nom affiché : " + TextOrNotRead(d.displayName);
+}
+std::u16string VendorLine(const ReaderDetails& d) {
+    return u"Fabricant : " + TextOrNotRead(d.vendor);
+}
+std::u16string SerialLine(const ReaderDetails& d) {
+    return u"Numéro de série : " + TextOrNotRead(d.serial);
+}
 std::u16string DriverVersionLine(const ReaderDetails& d) {
     return u"Version du pilote : " + VersionOrNotRead(d.driverVersion);
 }
@@ -63,7 +72,8 @@ std::u16string FirmwareVersionLine(const ReaderDetails& d) {
     return u"Version du micrologiciel : " + VersionOrNotRead(d.firmwareVersion);
 }
 std::u16string NameBytesLine(const std::string& nameBytes) {
-    return u"Octets du nom : " + pcsc::BytesToHexString(pcsc::Bytes(nameBytes.begin(), nameBytes.end()));
+    return u"Octets du nom : " +
+           pcsc::BytesToHexString(pcsc::Bytes(nameBytes.begin(), nameBytes.end()));
 }
 std::u16string CardLine(const std::optional<CardSeen>& card) {
     const CardSeen seen = card.value_or(CardSeen{});
@@ -114,10 +124,12 @@ void TextPrinter::Line(std::u16string_view text, checks::Style style, checks::Co
     afterCarriageReturn_ = false;
 }
 
-void TextPrinter::Details(const ReaderDetails& details, const std::optional<std::string>& nameBytes) {
+void TextPrinter::Details(const ReaderDetails& details,
+                          const std::optional<std::string>& nameBytes) {
     if (nameBytes) Line(std::u16string(kDetailIndent) + NameBytesLine(*nameBytes));
-    for (const std::u16string& line : {DisplayNameLine(details), VendorLine(details), SerialLine(details),
-                                       DriverVersionLine(details), FirmwareVersionLine(details)}) {
+    for (const std::u16string& line :
+         {DisplayNameLine(details), VendorLine(details), SerialLine(details),
+          DriverVersionLine(details), FirmwareVersionLine(details)}) {
         Line(std::u16string(kDetailIndent) + line);
     }
 }
@@ -132,7 +144,9 @@ void TextPrinter::Check(const CheckOutcome& outcome, bool details) {
     if (details && outcome.id == CheckId::Service) {
         for (const FoundReader& reader : outcome.readers) byPiece.push_back(&reader);
         std::stable_sort(byPiece.begin(), byPiece.end(),
-                         [](const FoundReader* a, const FoundReader* b) { return a->pieceIndex < b->pieceIndex; });
+                         [](const FoundReader* a, const FoundReader* b) {
+                             return a->pieceIndex < b->pieceIndex;
+                         });
     }
     auto next = byPiece.begin();
     for (std::size_t i = 0; i < outcome.pieces.size(); ++i) {

@@ -17,13 +17,16 @@ namespace {
 
 constexpr std::chrono::seconds kRetryPeriod{1};
 
-std::u16string Widen(const std::string& ascii) { return pcsc::Utf8ToUtf16(ascii); }
+std::u16string Widen(const std::string& ascii) {
+    return pcsc::Utf8ToUtf16(ascii);
+}
 
 std::u16string ServiceLostText(const ServiceEvent& event) {
 #if defined(_WIN32)
     // Since Windows 8 the service stops by itself when the last reader goes,
     // and starts again when one is plugged: nothing is lost.
-    if (event.readersLeft == 0) return u"Service de cartes à puce arrêté par Windows : plus aucun lecteur n'est branché";
+    if (event.readersLeft == 0)
+        return u"Service de cartes à puce arrêté par Windows : plus aucun lecteur n'est branché";
 #endif
     const pcsc::Status code = event.code.value_or(pcsc::SCARD_S_SUCCESS);
     return u"Service de cartes à puce perdu : " + checks::SCardErrorText(code) + u" (" +
@@ -35,7 +38,8 @@ std::u16string ServiceLostText(const ServiceEvent& event) {
 std::string LocalTimestamp(std::chrono::system_clock::time_point time) {
     const auto since = time.time_since_epoch();
     const auto seconds = std::chrono::floor<std::chrono::seconds>(since);
-    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(since - seconds).count();
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(since - seconds).count();
     const std::time_t whole = static_cast<std::time_t>(seconds.count());
     std::tm local{};
     localtime_r(&whole, &local);
@@ -58,7 +62,8 @@ void EventPrinter::operator()(const ServiceEvent& event) {
 }
 
 void EventPrinter::GoLive() {
-    if (!json_) text_.Line(u"Suivi des lecteurs et des cartes (Ctrl+C pour arrêter)", checks::kUnderline);
+    if (!json_)
+        text_.Line(u"Suivi des lecteurs et des cartes (Ctrl+C pour arrêter)", checks::kUnderline);
     live_ = true;
     std::vector<ServiceEvent> kept;
     kept.swap(kept_);
@@ -78,8 +83,7 @@ std::u16string EventPrinter::Text(const ServiceEvent& event) {
     const bool known = stateKnown_.count(event.reader) != 0;
     const std::u16string reader = checks::ShownText(event.reader);
     switch (event.kind) {
-        case EventKind::ReaderFound:
-            return u"Lecteur trouvé : " + reader;
+        case EventKind::ReaderFound: return u"Lecteur trouvé : " + reader;
         case EventKind::ReaderRemoved:
             stateKnown_.erase(event.reader);
             return u"Lecteur retiré : " + reader;
@@ -95,10 +99,8 @@ std::u16string EventPrinter::Text(const ServiceEvent& event) {
         case EventKind::CardError:
             stateKnown_.insert(event.reader);
             return u"Carte illisible : " + reader;
-        case EventKind::ServiceLost:
-            return ServiceLostText(event);
-        case EventKind::ServiceBack:
-            return u"Service de cartes à puce de nouveau joignable";
+        case EventKind::ServiceLost: return ServiceLostText(event);
+        case EventKind::ServiceBack: return u"Service de cartes à puce de nouveau joignable";
     }
     return reader;
 }
@@ -111,7 +113,8 @@ void EventPrinter::Print(const ServiceEvent& event, bool inReport) {
     // Kept readers found are the report's reader lines.
     if (inReport && event.kind == EventKind::ReaderFound) return;
     checks::Color color = checks::kBlack;
-    if (event.kind == EventKind::CardInserted || event.kind == EventKind::ServiceBack) color = checks::kGreen;
+    if (event.kind == EventKind::CardInserted || event.kind == EventKind::ServiceBack)
+        color = checks::kGreen;
     if (event.kind == EventKind::CardError) color = checks::kRed;
 #if defined(_WIN32)
     if (event.kind == EventKind::ServiceLost && event.readersLeft != 0) color = checks::kRed;
@@ -136,7 +139,8 @@ int FollowService(ServiceSession& session, pcsc::PlainMainLoop& loop, EventPrint
         loop.RunUntil(stopped, std::chrono::steady_clock::now() + kRetryPeriod);
         if (stop.Requested()) break;
         // Reached at last: said as when it comes back after an outage.
-        if (session.Press()) printer(ServiceEvent{std::chrono::system_clock::now(), EventKind::ServiceBack});
+        if (session.Press())
+            printer(ServiceEvent{std::chrono::system_clock::now(), EventKind::ServiceBack});
     }
     session.Stop();
     if (const std::string blocked = BlockedCalls(); !blocked.empty()) {

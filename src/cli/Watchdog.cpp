@@ -41,14 +41,17 @@ void SetStopHandlers(void (*handler)(int)) {
 Watchdog::Watchdog(StopRequest& stop, Output& err, std::optional<std::chrono::milliseconds> limit,
                    std::string limitText)
     : stop_(stop), err_(err), limit_(limit), limitText_(std::move(limitText)) {
-    if (::pipe2(pipe_, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
+    if (::pipe2(pipe_, O_CLOEXEC) != 0)
+        throw std::system_error(errno, std::generic_category(), "pipe2");
     ::fcntl(pipe_[1], F_SETFL, O_NONBLOCK);
     g_signalPipe = pipe_[1];
     SetStopHandlers(OnStopSignal);
     thread_ = std::thread([this] { Run(); });
 }
 
-Watchdog::~Watchdog() { Finish(); }
+Watchdog::~Watchdog() {
+    Finish();
+}
 
 void Watchdog::Finish() {
     if (finished_) return;
@@ -71,7 +74,8 @@ void Watchdog::Run() {
         const Clock::time_point next = std::min(deadline, graceEnd);
         int timeout = -1;
         if (next != kNever) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
             timeout = static_cast<int>(std::clamp<long long>(left, 0, 24 * 3600 * 1000));
         }
         pollfd readable{pipe_[0], POLLIN, 0};

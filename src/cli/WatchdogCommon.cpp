@@ -22,9 +22,13 @@ std::string Step() {
 
 }  // namespace
 
-void NoteStep(const char* step) { g_step.store(step, std::memory_order_release); }
+void NoteStep(const char* step) {
+    g_step.store(step, std::memory_order_release);
+}
 
-const char* CurrentStep() { return g_step.load(std::memory_order_acquire); }
+const char* CurrentStep() {
+    return g_step.load(std::memory_order_acquire);
+}
 
 std::string BlockedCalls() {
     std::vector<std::string> seen;
@@ -59,14 +63,15 @@ void Watchdog::CheckExpiry(Clock::time_point deadline, Clock::time_point graceEn
     // answer follows: the run ends without its Bilan.
     if (now >= graceEnd) {
         const std::string calls = BlockedCalls();
-        Abandon(calls.empty() ? "Arrêt impossible en 2 s" + Step()
-                              : "Arrêt impossible en 2 s : " + NoAnswerText(calls) + "\n" + NoAnswerLines());
+        Abandon(calls.empty()
+                    ? "Arrêt impossible en 2 s" + Step()
+                    : "Arrêt impossible en 2 s : " + NoAnswerText(calls) + "\n" + NoAnswerLines());
     }
     if (now >= deadline) {
         const std::string calls = BlockedCalls();
         Abandon(calls.empty() ? "Vérifications inachevées après " + limitText_ + " s" + Step()
-                              : "Pas de réponse du service de cartes à puce après " + limitText_ + " s : " +
-                                    NoAnswerText(calls) + "\n" + NoAnswerLines());
+                              : "Pas de réponse du service de cartes à puce après " + limitText_ +
+                                    " s : " + NoAnswerText(calls) + "\n" + NoAnswerLines());
     }
 }
 

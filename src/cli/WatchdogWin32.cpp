@@ -45,15 +45,10 @@ void Send(int event) {
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
     switch (type) {
-    case CTRL_C_EVENT:
-        Send(SIGINT);
-        return TRUE;
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-        Send(SIGTERM);
-        return TRUE;
-    default:
-        return FALSE;
+        case CTRL_C_EVENT: Send(SIGINT); return TRUE;
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT: Send(SIGTERM); return TRUE;
+        default: return FALSE;
     }
 }
 
@@ -72,7 +67,9 @@ Watchdog::Watchdog(StopRequest& stop, Output& err, std::optional<std::chrono::mi
     thread_ = std::thread([this] { Run(); });
 }
 
-Watchdog::~Watchdog() { Finish(); }
+Watchdog::~Watchdog() {
+    Finish();
+}
 
 void Watchdog::Finish() {
     if (finished_) return;

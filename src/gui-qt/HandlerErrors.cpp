@@ -12,7 +12,8 @@ QString UnknownErrorText() {
 }
 
 void ShowHandlerError(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), text,
+                    QMessageBox::Ok, parent);
     box.setObjectName(QStringLiteral("HandlerError"));
     box.exec();
 }

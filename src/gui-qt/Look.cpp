@@ -23,7 +23,8 @@ bool RegisterTahoma(const char* dir) {
 }
 
 QFont TahomaFont(int pixels, bool bold) {
-    QFont font(QString::fromUtf16(window::kFontFace.data(), static_cast<qsizetype>(window::kFontFace.size())));
+    QFont font(QString::fromUtf16(window::kFontFace.data(),
+                                  static_cast<qsizetype>(window::kFontFace.size())));
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pixels);
     font.setBold(bold);
@@ -33,7 +34,8 @@ QFont TahomaFont(int pixels, bool bold) {
 QIcon ApplicationIcon() {
     QIcon icon;
     for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
-        icon.addFile(QStringLiteral(":/pictures/vardel-lecteurs-%1.png").arg(size), QSize(size, size));
+        icon.addFile(QStringLiteral(":/pictures/vardel-lecteurs-%1.png").arg(size),
+                     QSize(size, size));
     }
     return icon;
 }

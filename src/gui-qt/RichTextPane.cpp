@@ -14,7 +14,8 @@ QColor ToQColor(checks::Color color) {
 }
 
 checks::Color FromQColor(const QColor& color) {
-    return static_cast<checks::Color>(color.red()) | static_cast<checks::Color>(color.green()) << 8 |
+    return static_cast<checks::Color>(color.red()) |
+           static_cast<checks::Color>(color.green()) << 8 |
            static_cast<checks::Color>(color.blue()) << 16;
 }
 

@@ -77,7 +77,8 @@ QLabel* MakeLabel(QWidget* parent, const window::Component& c, const QString& te
 }
 
 QPushButton* MakeFlatButton(QWidget* parent, const window::Component& c) {
-    const QString picture = QStringLiteral(":/pictures/%1.png").arg(QString::fromLatin1(window::PictureName(c.picture)));
+    const QString picture = QStringLiteral(":/pictures/%1.png")
+                                .arg(QString::fromLatin1(window::PictureName(c.picture)));
     auto* button = new QPushButton(QIcon(picture), FromU16(c.caption), parent);
     button->setGeometry(Geometry(c.place));
     button->setIconSize(QSize(window::kPictureSize, window::kPictureSize));
@@ -105,8 +106,9 @@ QWidget* MakeSheet(QWidget* parent, const window::Component& c) {
 }
 
 QLabel* MakeLink(QWidget* parent, const window::Component& c) {
-    const QString anchor = QStringLiteral("<a href=\"%1\">%2</a>")
-                               .arg(QString::fromUtf8(c.address).toHtmlEscaped(), FromU16(c.caption).toHtmlEscaped());
+    const QString anchor =
+        QStringLiteral("<a href=\"%1\">%2</a>")
+            .arg(QString::fromUtf8(c.address).toHtmlEscaped(), FromU16(c.caption).toHtmlEscaped());
     QLabel* link = MakeLabel(parent, c, anchor);
     link->setTextFormat(Qt::RichText);
     link->setOpenExternalLinks(false);
@@ -129,8 +131,9 @@ QComboBox* MakeComboBox(QWidget* parent, const window::Component& c) {
 }  // namespace
 
 Tfiche_ppal::Tfiche_ppal(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint) {
     // The components in the model's order: the links before every other
     // component that takes the focus, so that the focus goes to the first
     // of them when the window opens; the bevel before the page control, so
@@ -144,7 +147,8 @@ Tfiche_ppal::Tfiche_ppal(QWidget* parent)
         widget->setFont(FontOf(c));
         if (c.colour != window::kWindowText) {
             QPalette palette = widget->palette();
-            palette.setColor(QPalette::WindowText, QColor(c.colour & 0xFF, (c.colour >> 8) & 0xFF, (c.colour >> 16) & 0xFF));
+            palette.setColor(QPalette::WindowText, QColor(c.colour & 0xFF, (c.colour >> 8) & 0xFF,
+                                                          (c.colour >> 16) & 0xFF));
             widget->setPalette(palette);
         }
         if (!c.visible) widget->hide();
@@ -152,7 +156,8 @@ Tfiche_ppal::Tfiche_ppal(QWidget* parent)
     }
     const auto get = [&made]<typename T>(const char* name, T*& field) {
         field = dynamic_cast<T*>(made.at(name));
-        if (!field) throw std::logic_error(std::string(name) + " is not of the kind the window expects");
+        if (!field)
+            throw std::logic_error(std::string(name) + " is not of the kind the window expects");
     };
     get("lbl_about1", lbl_about1);
     get("lbl_about2", lbl_about2);
@@ -191,7 +196,8 @@ Tfiche_ppal::Tfiche_ppal(QWidget* parent)
 
     // Centred on the screen.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                        screen->availableGeometry()));
     }
 
     FormCreate();
@@ -246,7 +252,8 @@ void Tfiche_ppal::FormCreate() {
 }
 
 void Tfiche_ppal::Bind(QPushButton* button, void (Tfiche_ppal::*handler)()) {
-    connect(button, &QPushButton::clicked, this, [this, handler] { RunHandler(this, [this, handler] { (this->*handler)(); }); });
+    connect(button, &QPushButton::clicked, this,
+            [this, handler] { RunHandler(this, [this, handler] { (this->*handler)(); }); });
 }
 
 void Tfiche_ppal::Bind(QLabel* link, void (Tfiche_ppal::*handler)()) {
@@ -276,7 +283,8 @@ void Tfiche_ppal::SpeedButton1Click() {
 
 void Tfiche_ppal::SpeedButton2Click() {
     pcsc::StringList hidden;
-    for (int i = 0; i < ComboBox1->count(); ++i) hidden.push_back(ComboBox1->itemText(i).toStdU16String());
+    for (int i = 0; i < ComboBox1->count(); ++i)
+        hidden.push_back(ComboBox1->itemText(i).toStdU16String());
     const checks::DirectCheckResult result = checks::RunDirectCheck(*lecteur3, hidden);
     if (result.names.empty()) return;  // the check left the hidden list as it was
     // The hidden list now holds exactly this run's names: items and text

@@ -24,13 +24,13 @@ inline constexpr int kIdTabSheet2 = 110;  // "Lecteurs PC/SC"
 inline constexpr int kIdTabSheet3 = 111;  // "Lecteurs COM (GALSS)"
 inline constexpr int kIdTabSheet1 = 112;  // "Lecteurs PC/SC (sans ScardSvr)"
 // Children of the sheets.
-inline constexpr int kIdBtnConfig = 120;    // TabSheet2
-inline constexpr int kIdLecteur1 = 121;     // TabSheet2
-inline constexpr int kIdSpeedButton1 = 130; // TabSheet3
-inline constexpr int kIdLecteur2 = 131;     // TabSheet3
-inline constexpr int kIdSpeedButton2 = 140; // TabSheet1
-inline constexpr int kIdLecteur3 = 141;     // TabSheet1
-inline constexpr int kIdComboBox1 = 142;    // TabSheet1
+inline constexpr int kIdBtnConfig = 120;     // TabSheet2
+inline constexpr int kIdLecteur1 = 121;      // TabSheet2
+inline constexpr int kIdSpeedButton1 = 130;  // TabSheet3
+inline constexpr int kIdLecteur2 = 131;      // TabSheet3
+inline constexpr int kIdSpeedButton2 = 140;  // TabSheet1
+inline constexpr int kIdLecteur3 = 141;      // TabSheet1
+inline constexpr int kIdComboBox1 = 142;     // TabSheet1
 
 // The identifier of a component's control (window/MainWindow.h); 0 for the
 // window itself and for the bevel, which it paints.
@@ -38,9 +38,9 @@ constexpr int ControlId(std::string_view name) {
     constexpr struct {
         std::string_view name;
         int id;
-    } ids[] = {{"lbl_about1", kIdLblAbout1},     {"lbl_about2", kIdLblAbout2},
+    } ids[] = {{"lbl_about1", kIdLblAbout1},      {"lbl_about2", kIdLblAbout2},
                {"PageControl1", kIdPageControl1}, {"btn_quit", kIdBtnQuit},
-               {"lbl_link2", kIdLblLink2},       {"lbl_link3", kIdLblLink3},
+               {"lbl_link2", kIdLblLink2},        {"lbl_link3", kIdLblLink3},
                {"TabSheet2", kIdTabSheet2},       {"TabSheet3", kIdTabSheet3},
                {"TabSheet1", kIdTabSheet1},       {"btn_config", kIdBtnConfig},
                {"lecteur1", kIdLecteur1},         {"SpeedButton1", kIdSpeedButton1},

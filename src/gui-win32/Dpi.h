@@ -11,7 +11,9 @@ namespace gui_win32 {
 inline constexpr int kDesignDpi = 96;
 
 // A length of the design at `dpi`, rounded to the nearest pixel.
-inline int Scaled(int length, int dpi) { return MulDiv(length, dpi, kDesignDpi); }
+inline int Scaled(int length, int dpi) {
+    return MulDiv(length, dpi, kDesignDpi);
+}
 
 // A rectangle of the design at `dpi`. Its edges are scaled, not its size, so
 // that rectangles that touch at 96 dpi still touch.
@@ -21,7 +23,9 @@ inline RECT Scaled(const RECT& design, int dpi) {
 }
 
 // The height in pixels of a font of `points` at `dpi`.
-inline int PointsToPixels(int points, int dpi) { return MulDiv(points, dpi, 72); }
+inline int PointsToPixels(int points, int dpi) {
+    return MulDiv(points, dpi, 72);
+}
 
 // The scale of the monitor the window is on (Windows 10 1607 and later), or
 // else the system's.

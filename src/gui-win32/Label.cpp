@@ -8,7 +8,9 @@
 namespace gui_win32 {
 namespace {
 
-HFONT FontOf(HWND window) { return reinterpret_cast<HFONT>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
+HFONT FontOf(HWND window) {
+    return reinterpret_cast<HFONT>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
 
 void Paint(HWND window) {
     PAINTSTRUCT ps;
@@ -18,7 +20,8 @@ void Paint(HWND window) {
     FillRect(dc, &box, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     const std::wstring text = WindowText(window);
     HFONT font = FontOf(window);
-    HGDIOBJ old = SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+    HGDIOBJ old =
+        SelectObject(dc, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(0, 0, 0));
     DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box,
@@ -29,30 +32,25 @@ void Paint(HWND window) {
 
 LRESULT CALLBACK LabelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_SETFONT:
-        SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(wParam));
-        if (LOWORD(lParam)) InvalidateRect(window, nullptr, FALSE);
-        return 0;
-    case WM_GETFONT:
-        return reinterpret_cast<LRESULT>(FontOf(window));
-    case WM_ERASEBKGND:
-        return 1;  // painted whole in WM_PAINT
-    case WM_PAINT:
-        Paint(window);
-        return 0;
-    case WM_SETTEXT: {
-        const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
-        InvalidateRect(window, nullptr, FALSE);
-        return result;
-    }
-    case BCM_GETIDEALSIZE:
-        if (auto* size = reinterpret_cast<SIZE*>(lParam)) {
-            *size = TextExtent(FontOf(window), WindowText(window));
-            return TRUE;
+        case WM_SETFONT:
+            SetWindowLongPtrW(window, GWLP_USERDATA, static_cast<LONG_PTR>(wParam));
+            if (LOWORD(lParam)) InvalidateRect(window, nullptr, FALSE);
+            return 0;
+        case WM_GETFONT: return reinterpret_cast<LRESULT>(FontOf(window));
+        case WM_ERASEBKGND: return 1;  // painted whole in WM_PAINT
+        case WM_PAINT: Paint(window); return 0;
+        case WM_SETTEXT: {
+            const LRESULT result = DefWindowProcW(window, message, wParam, lParam);
+            InvalidateRect(window, nullptr, FALSE);
+            return result;
         }
-        return FALSE;
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+        case BCM_GETIDEALSIZE:
+            if (auto* size = reinterpret_cast<SIZE*>(lParam)) {
+                *size = TextExtent(FontOf(window), WindowText(window));
+                return TRUE;
+            }
+            return FALSE;
+        default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 

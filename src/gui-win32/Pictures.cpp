@@ -13,7 +13,7 @@ HBITMAP LoadPicture(HINSTANCE instance, int base, int size) {
         }
     }
     auto* picture = static_cast<HBITMAP>(LoadImageW(instance, MAKEINTRESOURCEW(base + drawn),
-                                                   IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+                                                    IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     if (!picture || drawn == size || size <= 0) return picture;
 
     HDC screen = GetDC(nullptr);

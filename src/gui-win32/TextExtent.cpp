@@ -6,7 +6,8 @@ SIZE TextExtent(HFONT font, std::wstring_view text) {
     SIZE size{};
     HDC screen = GetDC(nullptr);
     if (!screen) return size;
-    HGDIOBJ old = SelectObject(screen, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
+    HGDIOBJ old =
+        SelectObject(screen, font ? static_cast<HGDIOBJ>(font) : GetStockObject(DEFAULT_GUI_FONT));
     GetTextExtentPoint32W(screen, text.data(), static_cast<int>(text.size()), &size);
     SelectObject(screen, old);
     ReleaseDC(nullptr, screen);

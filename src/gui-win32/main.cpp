@@ -29,12 +29,13 @@ bool LoadRichEdit() {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     using gui_win32::Tfiche_ppal;
 
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_LINK_CLASS | ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls,
+                                  ICC_TAB_CLASSES | ICC_LINK_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     if (!LoadRichEdit()) {
         const std::u16string_view title = window::Find("fiche_ppal").caption;
-        MessageBoxW(nullptr, L"msftedit.dll est introuvable", std::wstring(title.begin(), title.end()).c_str(),
-                    MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, L"msftedit.dll est introuvable",
+                    std::wstring(title.begin(), title.end()).c_str(), MB_OK | MB_ICONERROR);
         return 1;
     }
     if (!Tfiche_ppal::RegisterClasses(instance)) return 1;
@@ -45,9 +46,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     {
         Tfiche_ppal fiche_ppal(instance);
         if (fiche_ppal.Create()) {
-            loop.SetErrorHandler([&fiche_ppal](std::exception_ptr error) {
-                fiche_ppal.ShowException(error);
-            });
+            loop.SetErrorHandler(
+                [&fiche_ppal](std::exception_ptr error) { fiche_ppal.ShowException(error); });
             fiche_ppal.Show(showCommand);
             code = loop.Run(fiche_ppal.Handle());
             loop.SetErrorHandler(nullptr);

@@ -29,20 +29,25 @@
 namespace gui_win32 {
 namespace {
 
-std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::wstring Wide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
 
 std::wstring WideFromUtf8(const std::string& text) {
     return Wide(pcsc::Utf8ToUtf16(text));
 }
 
-HMENU IdOf(int id) { return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)); }
+HMENU IdOf(int id) {
+    return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));
+}
 
 // A Tahoma font: `height` is the character height in pixels when negative,
 // the cell height when positive (CreateFontW's convention).
 HFONT MakeFont(int height, int weight) {
     return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_DONTCARE, std::wstring(window::kFontFace.begin(), window::kFontFace.end()).c_str());
+                       DEFAULT_PITCH | FF_DONTCARE,
+                       std::wstring(window::kFontFace.begin(), window::kFontFace.end()).c_str());
 }
 
 void SetFont(HWND control, HFONT font) {
@@ -54,7 +59,9 @@ void Move(HWND control, const RECT& place) {
                  place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-RECT Design(const window::Rect& r) { return RECT{r.left, r.top, r.Right(), r.Bottom()}; }
+RECT Design(const window::Rect& r) {
+    return RECT{r.left, r.top, r.Right(), r.Bottom()};
+}
 
 // A control made at its place of the design, before ApplyDpi scales it.
 HWND MakeControl(DWORD exStyle, const wchar_t* className, const wchar_t* text, DWORD style,
@@ -83,13 +90,11 @@ constexpr UINT kShowSelectedSheet = WM_APP + 10;
 LRESULT CALLBACK PaneProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                           DWORD_PTR) {
     switch (message) {
-    case WM_GETDLGCODE:
-        return DefSubclassProc(window, message, wParam, lParam) & ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
-    case WM_NCDESTROY:
-        RemoveWindowSubclass(window, PaneProc, 1);
-        break;
-    default:
-        break;
+        case WM_GETDLGCODE:
+            return DefSubclassProc(window, message, wParam, lParam) &
+                   ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+        case WM_NCDESTROY: RemoveWindowSubclass(window, PaneProc, 1); break;
+        default: break;
     }
     return DefSubclassProc(window, message, wParam, lParam);
 }
@@ -99,8 +104,9 @@ LRESULT CALLBACK PaneProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
 Tfiche_ppal::Tfiche_ppal(HINSTANCE instance)
     : instance_(instance), title_(Wide(window::Find("fiche_ppal").caption)) {
     white_ = CreateSolidBrush(RGB(255, 255, 255));
-    icon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                          GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    icon_ =
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
     smallIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
                                                GetSystemMetrics(SM_CXSMICON),
                                                GetSystemMetrics(SM_CYSMICON), 0));
@@ -141,7 +147,8 @@ bool Tfiche_ppal::RegisterClasses(HINSTANCE instance) {
 
 bool Tfiche_ppal::Create() {
     // Fixed single border, system menu and minimise only.
-    constexpr DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    constexpr DWORD style =
+        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
     constexpr DWORD exStyle = WS_EX_CONTROLPARENT;
     RECT frame = Design(window::Find("fiche_ppal").place);
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
@@ -159,7 +166,8 @@ bool Tfiche_ppal::Create() {
     SetWindowPos(window, nullptr, (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
                  (GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    if (smallIcon_) SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+    if (smallIcon_)
+        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
     if (icon_) SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     return true;
 }
@@ -217,10 +225,12 @@ void Tfiche_ppal::Addl3Text(std::u16string_view AText, checks::Style AStyle, che
 
 HWND Tfiche_ppal::CreatePane(HWND sheet, int id, const window::Component& c) {
     // Read-only rich text, both scroll bars, no border.
-    HWND pane = MakeControl(0, MSFTEDIT_CLASS, L"", kPaneStyle, Design(c.place), sheet, id, instance_);
+    HWND pane =
+        MakeControl(0, MSFTEDIT_CLASS, L"", kPaneStyle, Design(c.place), sheet, id, instance_);
     if (!pane) throw std::runtime_error("cannot create a rich-edit pane (msftedit.dll)");
     SetWindowSubclass(pane, PaneProc, 1, 0);
-    if (c.font.unit != window::Font::Unit::Points) throw std::logic_error("a pane's font is sized in points");
+    if (c.font.unit != window::Font::Unit::Points)
+        throw std::logic_error("a pane's font is sized in points");
     CHARFORMAT2W format{};
     format.cbSize = sizeof format;
     format.dwMask = CFM_FACE | CFM_SIZE | CFM_CHARSET | CFM_COLOR | CFM_BOLD | CFM_ITALIC |
@@ -286,47 +296,46 @@ HWND Tfiche_ppal::CreateControl(const window::Component& c, HWND parent) {
     const DWORD visible = c.visible ? WS_VISIBLE : 0;
     const DWORD tabStop = c.tabStop != 0 ? WS_TABSTOP : 0;
     switch (c.kind) {
-    case window::Kind::Label:
-        return CreateLabel(parent, id, caption.c_str(), place);
-    case window::Kind::LinkLabel: {
-        const std::wstring anchor = L"<a href=\"" + WideFromUtf8(c.address) + L"\">" + caption + L"</a>";
-        return MakeControl(0, WC_LINK, anchor.c_str(), WS_CHILD | visible | tabStop, place, parent, id,
-                           instance_);
-    }
-    case window::Kind::Bevel:
-        return nullptr;  // painted by the window (PaintBevel)
-    case window::Kind::PageControl: {
-        HWND pages = MakeControl(0, WC_TABCONTROLW, L"",
-                                 WS_CHILD | visible | tabStop | WS_CLIPSIBLINGS | TCS_BUTTONS | TCS_FLATBUTTONS,
-                                 place, parent, id, instance_);
-        SetWindowSubclass(pages, PageControlProc, 1, reinterpret_cast<DWORD_PTR>(this));
-        return pages;
-    }
-    case window::Kind::TabSheet: {
-        // Its tab in the page control, then the sheet the tab shows.
-        HWND pages = controls_.at(c.parent);
-        const auto index = static_cast<int>(SendMessageW(pages, TCM_GETITEMCOUNT, 0, 0));
-        std::wstring text = caption;
-        TCITEMW item{};
-        item.mask = TCIF_TEXT;
-        item.pszText = text.data();
-        SendMessageW(pages, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
-        return CreateTabSheet(id, index);
-    }
-    case window::Kind::FlatButton:
-        return CreateSpeedButton(parent, id, caption.c_str(), nullptr, place, nullptr);
-    case window::Kind::ReportPane:
-        return CreatePane(parent, id, c);
-    case window::Kind::ComboBox: {
-        RECT dropped = place;
-        dropped.bottom = dropped.top + kComboBoxListHeight;
-        HWND combo = MakeControl(0, WC_COMBOBOXW, caption.c_str(), WS_CHILD | visible | CBS_DROPDOWN,
-                                 dropped, parent, id, instance_);
-        SetWindowTextW(combo, caption.c_str());
-        return combo;
-    }
-    case window::Kind::Window:
-        break;
+        case window::Kind::Label: return CreateLabel(parent, id, caption.c_str(), place);
+        case window::Kind::LinkLabel: {
+            const std::wstring anchor =
+                L"<a href=\"" + WideFromUtf8(c.address) + L"\">" + caption + L"</a>";
+            return MakeControl(0, WC_LINK, anchor.c_str(), WS_CHILD | visible | tabStop, place,
+                               parent, id, instance_);
+        }
+        case window::Kind::Bevel: return nullptr;  // painted by the window (PaintBevel)
+        case window::Kind::PageControl: {
+            HWND pages = MakeControl(
+                0, WC_TABCONTROLW, L"",
+                WS_CHILD | visible | tabStop | WS_CLIPSIBLINGS | TCS_BUTTONS | TCS_FLATBUTTONS,
+                place, parent, id, instance_);
+            SetWindowSubclass(pages, PageControlProc, 1, reinterpret_cast<DWORD_PTR>(this));
+            return pages;
+        }
+        case window::Kind::TabSheet: {
+            // Its tab in the page control, then the sheet the tab shows.
+            HWND pages = controls_.at(c.parent);
+            const auto index = static_cast<int>(SendMessageW(pages, TCM_GETITEMCOUNT, 0, 0));
+            std::wstring text = caption;
+            TCITEMW item{};
+            item.mask = TCIF_TEXT;
+            item.pszText = text.data();
+            SendMessageW(pages, TCM_INSERTITEMW, index, reinterpret_cast<LPARAM>(&item));
+            return CreateTabSheet(id, index);
+        }
+        case window::Kind::FlatButton:
+            return CreateSpeedButton(parent, id, caption.c_str(), nullptr, place, nullptr);
+        case window::Kind::ReportPane: return CreatePane(parent, id, c);
+        case window::Kind::ComboBox: {
+            RECT dropped = place;
+            dropped.bottom = dropped.top + kComboBoxListHeight;
+            HWND combo =
+                MakeControl(0, WC_COMBOBOXW, caption.c_str(), WS_CHILD | visible | CBS_DROPDOWN,
+                            dropped, parent, id, instance_);
+            SetWindowTextW(combo, caption.c_str());
+            return combo;
+        }
+        case window::Kind::Window: break;
     }
     throw std::logic_error("a kind of component the window cannot make");
 }
@@ -362,15 +371,9 @@ void Tfiche_ppal::SetFonts(int dpi) {
         }
         int height = 0;
         switch (font.unit) {
-        case window::Font::Unit::Points:
-            height = -PointsToPixels(font.size, dpi);
-            break;
-        case window::Font::Unit::Pixels:
-            height = -Scaled(font.size, dpi);
-            break;
-        case window::Font::Unit::CellPixels:
-            height = Scaled(font.size, dpi);
-            break;
+            case window::Font::Unit::Points: height = -PointsToPixels(font.size, dpi); break;
+            case window::Font::Unit::Pixels: height = -Scaled(font.size, dpi); break;
+            case window::Font::Unit::CellPixels: height = Scaled(font.size, dpi); break;
         }
         HFONT made = MakeFont(height, font.bold ? FW_BOLD : FW_NORMAL);
         fonts.emplace_back(font, made);
@@ -378,15 +381,12 @@ void Tfiche_ppal::SetFonts(int dpi) {
     };
     for (const window::Component& c : window::Components()) {
         switch (c.kind) {
-        case window::Kind::Label:
-        case window::Kind::LinkLabel:
-        case window::Kind::PageControl:
-        case window::Kind::FlatButton:
-        case window::Kind::ComboBox:
-            SetFont(controls_.at(c.name), make(c.font));
-            break;
-        default:
-            break;
+            case window::Kind::Label:
+            case window::Kind::LinkLabel:
+            case window::Kind::PageControl:
+            case window::Kind::FlatButton:
+            case window::Kind::ComboBox: SetFont(controls_.at(c.name), make(c.font)); break;
+            default: break;
         }
     }
     // The controls hold the new fonts: the old ones can go.
@@ -412,7 +412,8 @@ void Tfiche_ppal::SetPictures(int dpi) {
         if (c.picture == window::Picture::None) continue;
         auto [made, fresh] = pictures.try_emplace(c.picture, nullptr);
         if (fresh) made->second = LoadPicture(instance_, PictureResource(c.picture), size);
-        SendMessageW(controls_.at(c.name), BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(made->second));
+        SendMessageW(controls_.at(c.name), BM_SETIMAGE, IMAGE_BITMAP,
+                     reinterpret_cast<LPARAM>(made->second));
     }
     for (const auto& [name, old] : pictures_) {
         if (old) DeleteObject(old);
@@ -445,30 +446,24 @@ void Tfiche_ppal::PlaceControls(int dpi) {
     for (const window::Component& c : window::Components()) {
         HWND control = controls_.at(c.name);
         switch (c.kind) {
-        case window::Kind::Window:
-        case window::Kind::Bevel:
-        case window::Kind::TabSheet:
-            break;  // sized by SetClientSize, painted, placed by PlaceTabSheets
-        case window::Kind::Label:
-            PlaceLabel(control, c, dpi);
-            break;
-        case window::Kind::LinkLabel:
-            PlaceLink(control, c, dpi);
-            break;
-        case window::Kind::PageControl:
-            Move(control, Scaled(Design(c.place), dpi));
-            PlaceTabSheets();
-            break;
-        case window::Kind::ComboBox: {
-            RECT combo = Scaled(Design(c.place), dpi);
-            combo.bottom = combo.top + Scaled(kComboBoxListHeight, dpi);
-            Move(control, combo);
-            break;
-        }
-        case window::Kind::FlatButton:
-        case window::Kind::ReportPane:
-            Move(control, Scaled(Design(c.place), dpi));
-            break;
+            case window::Kind::Window:
+            case window::Kind::Bevel:
+            case window::Kind::TabSheet:
+                break;  // sized by SetClientSize, painted, placed by PlaceTabSheets
+            case window::Kind::Label: PlaceLabel(control, c, dpi); break;
+            case window::Kind::LinkLabel: PlaceLink(control, c, dpi); break;
+            case window::Kind::PageControl:
+                Move(control, Scaled(Design(c.place), dpi));
+                PlaceTabSheets();
+                break;
+            case window::Kind::ComboBox: {
+                RECT combo = Scaled(Design(c.place), dpi);
+                combo.bottom = combo.top + Scaled(kComboBoxListHeight, dpi);
+                Move(control, combo);
+                break;
+            }
+            case window::Kind::FlatButton:
+            case window::Kind::ReportPane: Move(control, Scaled(Design(c.place), dpi)); break;
         }
     }
 }
@@ -515,8 +510,8 @@ void Tfiche_ppal::PlaceTabSheets() {
     RECT display = control;
     TabCtrl_AdjustRect(PageControl1, FALSE, &display);
     for (HWND sheet : {TabSheet2, TabSheet3, TabSheet1}) Move(sheet, display);
-    SetWindowPos(PageControl1, nullptr, 0, 0, control.right - control.left, display.top - control.top,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(PageControl1, nullptr, 0, 0, control.right - control.left,
+                 display.top - control.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Tfiche_ppal::ShowSelectedSheet() {
@@ -556,87 +551,78 @@ LRESULT CALLBACK Tfiche_ppal::WindowProc(HWND window, UINT message, WPARAM wPara
 
 LRESULT Tfiche_ppal::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_CREATE: {
-        bool created = false;
-        Guarded([&] {
-            CreateControls();
-            ApplyDpi(WindowDpi(fiche_ppal), nullptr);
-            FormCreate();
-            created = true;
-        });
-        return created ? 0 : -1;
-    }
-    case WM_DPICHANGED:
-        // Moved to a monitor of another scale (or its scale changed).
-        ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
-        return 0;
-    case WM_COMMAND:
-        OnCommand(LOWORD(wParam), HIWORD(wParam));
-        return 0;
-    case WM_NOTIFY:
-        OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
-        return 0;
-    case kShowSelectedSheet:
-        ShowSelectedSheet();
-        return 0;
-    case WM_CTLCOLORSTATIC:
-        // The links on the white background, in the window-text colour.
-        SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
-        SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
-        return reinterpret_cast<LRESULT>(white_);
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(fiche_ppal, &ps);
-        PaintBevel(dc);
-        EndPaint(fiche_ppal, &ps);
-        return 0;
-    }
-    case WM_DESTROY:
-        // The close box or Quitter: the application ends.
-        PostQuitMessage(0);
-        return 0;
-    case WM_NCDESTROY:
-        SetWindowLongPtrW(fiche_ppal, GWLP_USERDATA, 0);
-        fiche_ppal = nullptr;
-        break;
-    default:
-        break;
+        case WM_CREATE: {
+            bool created = false;
+            Guarded([&] {
+                CreateControls();
+                ApplyDpi(WindowDpi(fiche_ppal), nullptr);
+                FormCreate();
+                created = true;
+            });
+            return created ? 0 : -1;
+        }
+        case WM_DPICHANGED:
+            // Moved to a monitor of another scale (or its scale changed).
+            ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return 0;
+        case WM_NOTIFY: OnNotify(*reinterpret_cast<const NMHDR*>(lParam)); return 0;
+        case kShowSelectedSheet: ShowSelectedSheet(); return 0;
+        case WM_CTLCOLORSTATIC:
+            // The links on the white background, in the window-text colour.
+            SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
+            SetTextColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOWTEXT));
+            return reinterpret_cast<LRESULT>(white_);
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(fiche_ppal, &ps);
+            PaintBevel(dc);
+            EndPaint(fiche_ppal, &ps);
+            return 0;
+        }
+        case WM_DESTROY:
+            // The close box or Quitter: the application ends.
+            PostQuitMessage(0);
+            return 0;
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(fiche_ppal, GWLP_USERDATA, 0);
+            fiche_ppal = nullptr;
+            break;
+        default: break;
     }
     return DefWindowProcW(fiche_ppal, message, wParam, lParam);
 }
 
-LRESULT CALLBACK Tfiche_ppal::TabSheetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Tfiche_ppal::TabSheetProc(HWND window, UINT message, WPARAM wParam,
+                                           LPARAM lParam) {
     switch (message) {
-    case WM_COMMAND:
-    case WM_NOTIFY:
-    case WM_CTLCOLORSTATIC:
-        // The sheet's controls report to the window, as if they were its own.
-        return SendMessageW(GetParent(window), message, wParam, lParam);
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+        case WM_COMMAND:
+        case WM_NOTIFY:
+        case WM_CTLCOLORSTATIC:
+            // The sheet's controls report to the window, as if they were its own.
+            return SendMessageW(GetParent(window), message, wParam, lParam);
+        default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
 LRESULT CALLBACK Tfiche_ppal::PageControlProc(HWND window, UINT message, WPARAM wParam,
                                               LPARAM lParam, UINT_PTR, DWORD_PTR self) {
     switch (message) {
-    case WM_ERASEBKGND: {
-        RECT client;
-        GetClientRect(window, &client);
-        FillRect(reinterpret_cast<HDC>(wParam), &client, reinterpret_cast<Tfiche_ppal*>(self)->white_);
-        return 1;
-    }
-    case TCM_SETCURSEL: {
-        // The sheet shown follows the selected tab, whoever selects it.
-        const LRESULT previous = DefSubclassProc(window, message, wParam, lParam);
-        PostMessageW(GetParent(window), kShowSelectedSheet, 0, 0);
-        return previous;
-    }
-    case WM_NCDESTROY:
-        RemoveWindowSubclass(window, PageControlProc, 1);
-        break;
-    default:
-        break;
+        case WM_ERASEBKGND: {
+            RECT client;
+            GetClientRect(window, &client);
+            FillRect(reinterpret_cast<HDC>(wParam), &client,
+                     reinterpret_cast<Tfiche_ppal*>(self)->white_);
+            return 1;
+        }
+        case TCM_SETCURSEL: {
+            // The sheet shown follows the selected tab, whoever selects it.
+            const LRESULT previous = DefSubclassProc(window, message, wParam, lParam);
+            PostMessageW(GetParent(window), kShowSelectedSheet, 0, 0);
+            return previous;
+        }
+        case WM_NCDESTROY: RemoveWindowSubclass(window, PageControlProc, 1); break;
+        default: break;
     }
     return DefSubclassProc(window, message, wParam, lParam);
 }
@@ -644,20 +630,11 @@ LRESULT CALLBACK Tfiche_ppal::PageControlProc(HWND window, UINT message, WPARAM 
 void Tfiche_ppal::OnCommand(int id, int code) {
     if (code != BN_CLICKED) return;
     switch (id) {
-    case kIdBtnConfig:
-        Guarded([this] { btn_configClick(); });
-        break;
-    case kIdSpeedButton1:
-        Guarded([this] { SpeedButton1Click(); });
-        break;
-    case kIdSpeedButton2:
-        Guarded([this] { SpeedButton2Click(); });
-        break;
-    case kIdBtnQuit:
-        Guarded([this] { btn_quitClick(); });
-        break;
-    default:
-        break;
+        case kIdBtnConfig: Guarded([this] { btn_configClick(); }); break;
+        case kIdSpeedButton1: Guarded([this] { SpeedButton1Click(); }); break;
+        case kIdSpeedButton2: Guarded([this] { SpeedButton2Click(); }); break;
+        case kIdBtnQuit: Guarded([this] { btn_quitClick(); }); break;
+        default: break;
     }
 }
 

@@ -53,8 +53,8 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK TabSheetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK PageControlProc(HWND window, UINT message, WPARAM wParam,
-                                            LPARAM lParam, UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK PageControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                            UINT_PTR id, DWORD_PTR self);
     LRESULT Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
     // Runs a handler; what it throws goes to a message box.
     template <typename Handler>

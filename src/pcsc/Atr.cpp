@@ -11,7 +11,8 @@ constexpr std::uint8_t kInverseTs = 0x3F;
 constexpr std::uint8_t kGlobalBytes = 15;
 
 // Fi and Di by the four bits of TA1 that select them; 0 for reserved values.
-constexpr std::uint16_t kFi[16] = {372, 372, 558, 744, 1116, 1488, 1860, 0, 0, 512, 768, 1024, 1536, 2048, 0, 0};
+constexpr std::uint16_t kFi[16] = {372, 372, 558, 744,  1116, 1488, 1860, 0,
+                                   0,   512, 768, 1024, 1536, 2048, 0,    0};
 constexpr std::uint8_t kDi[16] = {0, 1, 2, 4, 8, 16, 32, 64, 12, 20, 0, 0, 0, 0, 0, 0};
 
 }  // namespace
@@ -65,16 +66,17 @@ AtrInfo DecodeAtr(std::span<const std::uint8_t> atr) {
         const std::uint8_t protocol = td & 0x0F;
         // Any protocol but T=0, T=15 included, calls for the check byte.
         if (protocol != 0) info.tckRequired = true;
-        if (protocol != kGlobalBytes &&
-            std::find(info.protocols.begin(), info.protocols.end(), protocol) == info.protocols.end())
+        if (protocol != kGlobalBytes && std::find(info.protocols.begin(), info.protocols.end(),
+                                                  protocol) == info.protocols.end())
             info.protocols.push_back(protocol);
         present = td >> 4;
     }
     if (info.protocols.empty()) info.protocols.push_back(0);
 
     const std::size_t historicalEnd = std::min(atr.size(), position + historicalCount);
-    info.historical.assign(atr.begin() + static_cast<std::ptrdiff_t>(std::min(position, atr.size())),
-                           atr.begin() + static_cast<std::ptrdiff_t>(historicalEnd));
+    info.historical.assign(
+        atr.begin() + static_cast<std::ptrdiff_t>(std::min(position, atr.size())),
+        atr.begin() + static_cast<std::ptrdiff_t>(historicalEnd));
     position += historicalCount;
     if (info.tckRequired) ++position;
     if (position > atr.size()) {

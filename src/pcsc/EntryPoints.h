@@ -46,8 +46,7 @@ using ListReaders = NativeLong(VARDEL_PCSC_API*)(NativeHandle, NativeText, Nativ
 using ListCards = NativeLong(VARDEL_PCSC_API*)(NativeHandle, const unsigned char*, const void*,
                                                NativeDword, NativeTextBuffer, NativeDword*);
 using ListInterfaces = NativeLong(VARDEL_PCSC_API*)(NativeHandle, NativeText, void*, NativeDword*);
-using ListReaderGroups = NativeLong(VARDEL_PCSC_API*)(NativeHandle, NativeTextBuffer,
-                                                      NativeDword*);
+using ListReaderGroups = NativeLong(VARDEL_PCSC_API*)(NativeHandle, NativeTextBuffer, NativeDword*);
 using LocateCards = NativeLong(VARDEL_PCSC_API*)(NativeHandle, NativeText, NativeReaderState*,
                                                  NativeDword);
 using Reconnect = NativeLong(VARDEL_PCSC_API*)(NativeHandle, NativeDword, NativeDword, NativeDword,

@@ -132,7 +132,8 @@ MainThreadDispatcher::~MainThreadDispatcher() {
     }
 }
 
-MainThreadDispatcher::HandOver MainThreadDispatcher::Synchronize(OwnerId owner, std::function<void()> call) {
+MainThreadDispatcher::HandOver MainThreadDispatcher::Synchronize(OwnerId owner,
+                                                                 std::function<void()> call) {
     // A copy, so that a caller released by our destruction still has the lock.
     std::shared_ptr<Core> core = core_;
     return core->Synchronize(owner, std::move(call));
@@ -324,20 +325,19 @@ int PlainMainLoop::Run() {
     return TakeQuitCode();
 }
 
-bool PlainMainLoop::RunUntil(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline) {
+bool PlainMainLoop::RunUntil(const std::function<bool()>& done,
+                             std::chrono::steady_clock::time_point deadline) {
     RequireMainThread(*this, "RunUntil");
     for (;;) {
         switch (Pass(&done, deadline)) {
-        case PassEnd::Done:
-            return true;
-        case PassEnd::Quit:
-        case PassEnd::TimedOut:
-            return done();
-        case PassEnd::Continue:
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return done();
-            }
-            break;
+            case PassEnd::Done: return true;
+            case PassEnd::Quit:
+            case PassEnd::TimedOut: return done();
+            case PassEnd::Continue:
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    return done();
+                }
+                break;
         }
     }
 }

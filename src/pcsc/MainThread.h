@@ -126,7 +126,8 @@ public:
     // it should turn true through one of them: a change made elsewhere is
     // seen at the next wake-up. Quit() ends it too, and stays pending so that
     // an enclosing Run() ends as well. Main thread only.
-    bool RunUntil(const std::function<bool()>& done, std::chrono::steady_clock::time_point deadline);
+    bool RunUntil(const std::function<bool()>& done,
+                  std::chrono::steady_clock::time_point deadline);
     // Ends Run/RunUntil after the current pass. Any thread.
     void Quit(int code = 0);
 

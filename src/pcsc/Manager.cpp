@@ -52,12 +52,14 @@ TPCSC::TPCSC(std::chrono::milliseconds WatcherCycle)
     });
 
     FPCSCEventList = std::make_shared<TPCSCEventList>();
-    FPCSCEventList->SetOnCardInsert(
-        [this](const std::u16string& name, const std::u16string& atr) { DoCardInserted(name, atr); });
+    FPCSCEventList->SetOnCardInsert([this](const std::u16string& name, const std::u16string& atr) {
+        DoCardInserted(name, atr);
+    });
     FPCSCEventList->SetOnCardRemove([this](const std::u16string& name) { DoCardRemoved(name); });
     FPCSCEventList->SetOnCardError([this](const std::u16string& name) { DoCardError(name); });
     FPCSCEventList->SetOnReaderFound([this](const std::u16string& name) { DoReaderFound(name); });
-    FPCSCEventList->SetOnReaderRemoved([this](const std::u16string& name) { DoReaderRemoved(name); });
+    FPCSCEventList->SetOnReaderRemoved(
+        [this](const std::u16string& name) { DoReaderRemoved(name); });
 
     TPCSCEventList* queue = FPCSCEventList.get();
     FOnReaderFoundAsync = [queue](TPCSC* sender, const std::u16string& name) {
@@ -127,9 +129,11 @@ Status TPCSC::InitContext() {
 }
 
 Status TPCSC::EstablishContext() {
-    Status status = FPCSCRaw->SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, FPCSCDeviceContext);
+    Status status =
+        FPCSCRaw->SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, FPCSCDeviceContext);
     if (status != SCARD_S_SUCCESS) {
-        status = FPCSCRaw->SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, FPCSCDeviceContext);
+        status =
+            FPCSCRaw->SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, FPCSCDeviceContext);
     }
     FContextEstablished = status == SCARD_S_SUCCESS;
     return status;
@@ -161,7 +165,8 @@ void TPCSC::GetReaderNames(StringList& List) {
     bool retried = false;
     for (int attempt = 0; attempt < kListingAttempts;) {
         std::uint32_t length = 0;
-        const Status status = FPCSCRaw->SCardListReaders(FPCSCDeviceContext, nullptr, nullptr, length);
+        const Status status =
+            FPCSCRaw->SCardListReaders(FPCSCDeviceContext, nullptr, nullptr, length);
         result.status = status;
         note(status);
         if (status != SCARD_S_SUCCESS) {
@@ -204,7 +209,8 @@ bool TPCSC::NoteServiceState() {
         return *alive;
     };
     // A service that restarted between two calls was lost, then reached.
-    if (!FServiceLost && FListingLostCode != SCARD_S_SUCCESS && !tell(true, FListingLostCode)) return false;
+    if (!FServiceLost && FListingLostCode != SCARD_S_SUCCESS && !tell(true, FListingLostCode))
+        return false;
     if (FServiceLost && FListingReached && !tell(false, SCARD_S_SUCCESS)) return false;
     return true;
 }

@@ -93,7 +93,9 @@ public:
     // Called at the start of every reader-list change, on the main thread,
     // before the listing: a front end learns from it when a listing is under
     // way and, once the queue is drained afterwards, that its events are out.
-    void SetOnReaderListChanged(TOnReaderListChangedEvent Event) { FOnReaderListChanged = std::move(Event); }
+    void SetOnReaderListChanged(TOnReaderListChangedEvent Event) {
+        FOnReaderListChanged = std::move(Event);
+    }
     // Called on the main thread once when a listing (the manager's own, or
     // the one its watcher asks for) first meets an answer that means the
     // service went away, and once when a listing reaches it again; never

@@ -15,7 +15,9 @@ bool TPCSCRaw::Initialize() {
     const platform::ModuleHandle module = platform::LoadSmartCardLibrary();
     if (!module) return false;
 
-    auto bind = [module](auto& field, const auto& entry) { field = platform::FindEntry(module, entry); };
+    auto bind = [module](auto& field, const auto& entry) {
+        field = platform::FindEntry(module, entry);
+    };
     namespace e = platform::entries;
     bind(FSCardBeginTransaction, e::kBeginTransaction);
     bind(FSCardCancel, e::kCancel);

@@ -50,7 +50,8 @@ public:
     Status SCardFreeMemory(Handle hContext, const void* pMem);
     Status SCardGetAttrib(Handle hCard, std::uint32_t AttrId, std::uint8_t* pAttr,
                           std::uint32_t& SizeAttr);
-    Status SCardGetProviderId(Handle hContext, const char16_t* pCard, std::uint8_t (&GuidProviderId)[16]);
+    Status SCardGetProviderId(Handle hContext, const char16_t* pCard,
+                              std::uint8_t (&GuidProviderId)[16]);
     Status SCardGetStatusChange(Handle hContext, std::uint32_t Timeout,
                                 PSCardReaderStateA pReaderStates, std::uint32_t ReadersStatesCount);
     // SizeReaders counts UTF-16 characters, both final NULs included.
@@ -67,9 +68,10 @@ public:
     Status SCardReconnect(Handle hCard, std::uint32_t ShareMode, std::uint32_t PreferredProtocols,
                           std::uint32_t dwInitialization, std::uint32_t& ActiveProtocol);
     Status SCardReleaseContext(Handle hContext);
-    Status SCardTransmit(Handle hCard, const TSCardIoRequest* PioSendPci, const std::uint8_t* SendBuffer,
-                         std::uint32_t SizeSendBuffer, TSCardIoRequest* PioRecvPci,
-                         std::uint8_t* RecvBuffer, std::uint32_t& SizeRecvBuffer);
+    Status SCardTransmit(Handle hCard, const TSCardIoRequest* PioSendPci,
+                         const std::uint8_t* SendBuffer, std::uint32_t SizeSendBuffer,
+                         TSCardIoRequest* PioRecvPci, std::uint8_t* RecvBuffer,
+                         std::uint32_t& SizeRecvBuffer);
     Status SCardSetAttrib(Handle hCard, std::uint32_t AttrId, const std::uint8_t* pAttr,
                           std::uint32_t AttrLen);
     Status SCardStatus(Handle hCard, char16_t* pReaderNames, std::uint32_t& SizeReaderNames,

@@ -26,9 +26,11 @@ TPCSCReader::~TPCSCReader() {
 
 Status TPCSCReader::EstablishContext() {
     FLastContextAttempt = std::chrono::steady_clock::now();
-    Status status = FPCSCRaw->SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, FPCSCDeviceContext);
+    Status status =
+        FPCSCRaw->SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, FPCSCDeviceContext);
     if (status != SCARD_S_SUCCESS) {
-        status = FPCSCRaw->SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, FPCSCDeviceContext);
+        status =
+            FPCSCRaw->SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, FPCSCDeviceContext);
     }
     // A failed call may leave anything in the handle: keep "none".
     if (status != SCARD_S_SUCCESS) FPCSCDeviceContext = 0;
@@ -42,7 +44,8 @@ void TPCSCReader::RenewContextAfter(Status failure) {
     FCardHandle = kNoCardHandle;
     FProtocolType = TPcscProtocol::prNC;
     if (FPCSCDeviceContext != 0) {
-        FPCSCRaw->SCardReleaseContext(FPCSCDeviceContext);  // frees it even when the service answers no
+        FPCSCRaw->SCardReleaseContext(
+            FPCSCDeviceContext);  // frees it even when the service answers no
         FPCSCDeviceContext = 0;
     }
     EstablishContext();
@@ -54,7 +57,8 @@ Status TPCSCReader::Connect(std::uint32_t ShareMode) {
     std::uint32_t active = 0;
     const Status status = FPCSCRaw->SCardConnect(
         FPCSCDeviceContext, FReaderName.c_str(), ShareMode,
-        direct ? SCARD_PROTOCOL_UNDEFINED : (SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1), FCardHandle, active);
+        direct ? SCARD_PROTOCOL_UNDEFINED : (SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1), FCardHandle,
+        active);
     if (status != SCARD_S_SUCCESS) {
         FCardHandle = kNoCardHandle;
         return status;
@@ -89,8 +93,9 @@ Status TPCSCReader::ResetCard(bool WarmReset) {
         default: return SCARD_E_INVALID_PARAMETER;
     }
     std::uint32_t active = 0;
-    const Status status = FPCSCRaw->SCardReconnect(FCardHandle, SCARD_SHARE_SHARED, preferred,
-                                                   WarmReset ? SCARD_RESET_CARD : SCARD_UNPOWER_CARD, active);
+    const Status status =
+        FPCSCRaw->SCardReconnect(FCardHandle, SCARD_SHARE_SHARED, preferred,
+                                 WarmReset ? SCARD_RESET_CARD : SCARD_UNPOWER_CARD, active);
     if (status != SCARD_S_SUCCESS) return status;
     if (active == SCARD_PROTOCOL_T0) {
         FProtocolType = TPcscProtocol::prT0;
@@ -121,12 +126,13 @@ Status TPCSCReader::TransmitBuffer(const std::uint8_t* Send, std::uint32_t SendL
         default: return SCARD_E_INVALID_PARAMETER;
     }
     const std::uint32_t room = ReceiveLength;
-    const Status status =
-        FPCSCRaw->SCardTransmit(FCardHandle, pci, Send, SendLength, nullptr, Receive, ReceiveLength);
+    const Status status = FPCSCRaw->SCardTransmit(FCardHandle, pci, Send, SendLength, nullptr,
+                                                  Receive, ReceiveLength);
     // A length beyond the buffer is not what the library wrote: nothing of it
     // is read (the callers then give no data).
     if (status == SCARD_S_SUCCESS && ReceiveLength >= 2 && ReceiveLength <= room) {
-        SW = static_cast<std::uint16_t>(Receive[ReceiveLength - 2] * 256 + Receive[ReceiveLength - 1]);
+        SW = static_cast<std::uint16_t>(Receive[ReceiveLength - 2] * 256 +
+                                        Receive[ReceiveLength - 1]);
     }
     return status;
 }
@@ -164,7 +170,8 @@ Status TPCSCReader::TransmitAsString(const std::u16string& DataIn, Bytes& DataOu
     return Transmit(HexStringToBytes(DataIn), DataOut);
 }
 
-Status TPCSCReader::TransmitAsStringSW(const std::u16string& DataIn, Bytes& DataOut, std::uint16_t& SW12) {
+Status TPCSCReader::TransmitAsStringSW(const std::u16string& DataIn, Bytes& DataOut,
+                                       std::uint16_t& SW12) {
     return TransmitSW(HexStringToBytes(DataIn), DataOut, SW12);
 }
 
@@ -179,8 +186,9 @@ Status TPCSCReader::ControlBuffer(std::uint32_t Function, const std::uint8_t* In
 Status TPCSCReader::IOCTL(std::uint32_t IOCtlCode, const Bytes& DataIn, Bytes& DataOut) {
     DataOut.assign(kControlRoom, 0);
     std::uint32_t returned = kControlRoom;
-    const Status status = ControlBuffer(IOCtlCode, DataIn.data(), static_cast<std::uint32_t>(DataIn.size()),
-                                        DataOut.data(), returned);
+    const Status status =
+        ControlBuffer(IOCtlCode, DataIn.data(), static_cast<std::uint32_t>(DataIn.size()),
+                      DataOut.data(), returned);
     if (status != SCARD_S_SUCCESS || returned > kControlRoom) {
         DataOut.clear();
     } else {
@@ -189,7 +197,8 @@ Status TPCSCReader::IOCTL(std::uint32_t IOCtlCode, const Bytes& DataIn, Bytes& D
     return status;
 }
 
-Status TPCSCReader::IOCTLString(std::uint32_t IOCtlCode, const std::u16string& DataIn, Bytes& DataOut) {
+Status TPCSCReader::IOCTLString(std::uint32_t IOCtlCode, const std::u16string& DataIn,
+                                Bytes& DataOut) {
     return IOCTL(IOCtlCode, HexStringToBytes(DataIn), DataOut);
 }
 

@@ -88,8 +88,9 @@ private:
 
     Status TransmitBuffer(const std::uint8_t* Send, std::uint32_t SendLength, std::uint8_t* Receive,
                           std::uint32_t& ReceiveLength, std::uint16_t& SW);
-    Status ControlBuffer(std::uint32_t Function, const std::uint8_t* Input, std::uint32_t InputLength,
-                         std::uint8_t* Output, std::uint32_t& ReturnedLength);
+    Status ControlBuffer(std::uint32_t Function, const std::uint8_t* Input,
+                         std::uint32_t InputLength, std::uint8_t* Output,
+                         std::uint32_t& ReturnedLength);
     void ClearATR();
 
     // Connects in direct mode once, at discovery, and reads vendor name,

@@ -11,7 +11,8 @@ constexpr std::uint32_t kInitialListRoom = 256;  // characters; grows when the l
 
 }  // namespace
 
-TReaderListThread::TReaderListThread(std::shared_ptr<TPCSCRaw> PCSCRaw, std::chrono::milliseconds Cycle)
+TReaderListThread::TReaderListThread(std::shared_ptr<TPCSCRaw> PCSCRaw,
+                                     std::chrono::milliseconds Cycle)
     : FPCSCRaw(std::move(PCSCRaw)), FCycle(Cycle), FBuffer(kInitialListRoom, u'\0') {
     SetFreeOnTerminate(true);
     EstablishContext();
@@ -97,7 +98,8 @@ void TReaderListThread::Execute() {
         }
         if (listChanged) {
             listChanged = false;
-            if (FOnReaderListChanged && Synchronize(FOnReaderListChanged) == HandOver::Cancelled) break;
+            if (FOnReaderListChanged && Synchronize(FOnReaderListChanged) == HandOver::Cancelled)
+                break;
         }
         if (Terminated()) break;
         if (FOnTimer && Synchronize(FOnTimer) == HandOver::Cancelled) break;

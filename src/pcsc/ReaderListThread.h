@@ -48,7 +48,9 @@ public:
     ~TReaderListThread() override;
 
     // Set after creation and before Start, not changed afterwards.
-    void SetOnReaderListChanged(TOnReaderListChanged Event) { FOnReaderListChanged = std::move(Event); }
+    void SetOnReaderListChanged(TOnReaderListChanged Event) {
+        FOnReaderListChanged = std::move(Event);
+    }
     void SetOnTimer(TOnTimer Event) { FOnTimer = std::move(Event); }
 
     // Only from inside the reader-list hand-over, where this thread waits:

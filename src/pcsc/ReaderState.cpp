@@ -68,7 +68,8 @@ bool TPCSCReader::GetAttribCardinal(std::uint32_t AttrId, std::uint32_t& Value) 
     if (FCardHandle == kNoCardHandle) return false;
     std::uint8_t buffer[4] = {};
     std::uint32_t length = sizeof buffer;
-    if (FPCSCRaw->SCardGetAttrib(FCardHandle, AttrId, buffer, length) != SCARD_S_SUCCESS) return false;
+    if (FPCSCRaw->SCardGetAttrib(FCardHandle, AttrId, buffer, length) != SCARD_S_SUCCESS)
+        return false;
     // The attribute is the reader's own 32-bit number, in the machine's order.
     std::uint32_t value = 0;
     std::copy_n(buffer, sizeof value, reinterpret_cast<std::uint8_t*>(&value));
@@ -81,12 +82,13 @@ bool TPCSCReader::GetAttribString(std::uint32_t AttrId, std::u16string& Value) {
     if (FCardHandle == kNoCardHandle) return false;
     std::uint8_t buffer[kAttributeTextRoom] = {};
     std::uint32_t length = kAttributeTextRoom;
-    if (FPCSCRaw->SCardGetAttrib(FCardHandle, AttrId, buffer, length) != SCARD_S_SUCCESS) return false;
+    if (FPCSCRaw->SCardGetAttrib(FCardHandle, AttrId, buffer, length) != SCARD_S_SUCCESS)
+        return false;
     // Up to the first zero byte, never past the buffer: the length the
     // service returns is not trusted.
     const auto end = std::find(buffer, buffer + kAttributeTextRoom, 0);
-    Value = AnsiToUtf16(
-        std::string_view(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(end - buffer)));
+    Value = AnsiToUtf16(std::string_view(reinterpret_cast<const char*>(buffer),
+                                         static_cast<std::size_t>(end - buffer)));
     return true;
 }
 
@@ -104,7 +106,9 @@ void TPCSCReader::ReadDisplayName() {
 void TPCSCReader::ReadDriverVersion() {
     std::uint8_t reply[kVersionReplySize] = {};
     std::uint32_t returned = kVersionReplySize;
-    if (ControlBuffer(IOCTL_READER_VERSION_FUNCTION, nullptr, 0, reply, returned) != SCARD_S_SUCCESS) return;
+    if (ControlBuffer(IOCTL_READER_VERSION_FUNCTION, nullptr, 0, reply, returned) !=
+        SCARD_S_SUCCESS)
+        return;
     // A shorter reply holds no version: keep what is known.
     if (returned < kVersionBytesNeeded) return;
     FDrvMajor = reply[4];

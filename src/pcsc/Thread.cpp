@@ -49,7 +49,8 @@ void ThreadHandle::Finish(std::exception_ptr fatal) {
 // ---- TThread -----------------------------------------------------------------
 
 TThread::TThread()
-    : handle_(std::shared_ptr<ThreadHandle>(new ThreadHandle)), owner_(MainThreadDispatcher::NewOwner()) {}
+    : handle_(std::shared_ptr<ThreadHandle>(new ThreadHandle)),
+      owner_(MainThreadDispatcher::NewOwner()) {}
 
 TThread::~TThread() {
     if (!started_) {

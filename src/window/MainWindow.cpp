@@ -157,7 +157,8 @@ constexpr bool MadeInOrder() {
         const Component& c = kComponents[i];
         if ((i == 0) != c.parent.empty()) return false;
         bool parentBefore = c.parent.empty();
-        for (std::size_t j = 0; j < i; ++j) parentBefore = parentBefore || kComponents[j].name == c.parent;
+        for (std::size_t j = 0; j < i; ++j)
+            parentBefore = parentBefore || kComponents[j].name == c.parent;
         if (!parentBefore) return false;
         if (c.tabStop != 0) {
             if (c.tabStop < lastStop) return false;
@@ -193,9 +194,10 @@ std::span<const Component> Components() {
 }
 
 const Component& Find(std::string_view name) {
-    const auto found =
-        std::find_if(kComponents.begin(), kComponents.end(), [name](const Component& c) { return c.name == name; });
-    if (found == kComponents.end()) throw std::out_of_range("no component " + std::string(name) + " in the window");
+    const auto found = std::find_if(kComponents.begin(), kComponents.end(),
+                                    [name](const Component& c) { return c.name == name; });
+    if (found == kComponents.end())
+        throw std::out_of_range("no component " + std::string(name) + " in the window");
     return *found;
 }
 

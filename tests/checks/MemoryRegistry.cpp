@@ -59,9 +59,13 @@ void MemoryRegistry::DenyReadOnlyOpen(RegistryRoot root, std::u16string_view pat
     keys_[KeyId{root, Fold(path)}].denyReadOnlyOpen = true;
 }
 
-void MemoryRegistry::SetRootKey(RegistryRoot root) { root_ = root; }
+void MemoryRegistry::SetRootKey(RegistryRoot root) {
+    root_ = root;
+}
 
-bool MemoryRegistry::KeyExists(std::u16string_view path) { return Find(root_, path) != nullptr; }
+bool MemoryRegistry::KeyExists(std::u16string_view path) {
+    return Find(root_, path) != nullptr;
+}
 
 bool MemoryRegistry::OpenKeyReadOnly(std::u16string_view path) {
     CloseKey();
@@ -96,4 +100,6 @@ std::optional<std::uint32_t> MemoryRegistry::ReadInteger(std::u16string_view nam
     return std::nullopt;
 }
 
-void MemoryRegistry::CloseKey() { current_ = nullptr; }
+void MemoryRegistry::CloseKey() {
+    current_ = nullptr;
+}

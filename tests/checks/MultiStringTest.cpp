@@ -12,7 +12,9 @@ using pcsc::StringList;
 
 namespace {
 
-std::span<const char> Bytes(std::string_view bytes) { return {bytes.data(), bytes.size()}; }
+std::span<const char> Bytes(std::string_view bytes) {
+    return {bytes.data(), bytes.size()};
+}
 
 }  // namespace
 

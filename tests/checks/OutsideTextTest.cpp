@@ -36,15 +36,19 @@ const std::vector<Outside> kOutside{
      std::u16string{R} + u"== Lecteurs COM (GALSS) ==" + R + u"Ports série"},
     {"a --watch event after CR LF", u"\r\n11:15:00.123  Carte insérée : X",
      std::u16string{R, R} + u"11:15:00.123  Carte insérée : X"},
-    {"C1 next line, DEL, escape", u"a\u0085b\u007Fc\u001B[31m", std::u16string{u'a', R, u'b', R, u'c', R} + u"[31m"},
+    {"C1 next line, DEL, escape", u"a\u0085b\u007Fc\u001B[31m",
+     std::u16string{u'a', R, u'b', R, u'c', R} + u"[31m"},
     {"line and paragraph separators", u"a\u2028b\u2029c", std::u16string{u'a', R, u'b', R, u'c'}},
     {"bidirectional overrides", u"\u202Aa\u202Bb\u202Cc\u202Dd\u202Ee",
      std::u16string{R, u'a', R, u'b', R, u'c', R, u'd', R, u'e'}},
-    {"bidirectional isolates", u"\u2066a\u2067b\u2068c\u2069", std::u16string{R, u'a', R, u'b', R, u'c', R}},
+    {"bidirectional isolates", u"\u2066a\u2067b\u2068c\u2069",
+     std::u16string{R, u'a', R, u'b', R, u'c', R}},
     {"what stays: tab, accents, symbols, emoji", u"\tdéjà € \U0001F4B3", u"\tdéjà € \U0001F4B3"},
 };
 
-std::u16string Line(const std::u16string& text) { return text + u"\r\n"; }
+std::u16string Line(const std::u16string& text) {
+    return text + u"\r\n";
+}
 
 class OutsideTexts : public ::testing::Test {
 protected:
@@ -70,23 +74,27 @@ TEST_F(OutsideTexts, NeverBreakNorReorderALineOfAnyCheck) {
         const Outside& o = kOutside[i];
         SCOPED_TRACE(o.what);
         EXPECT_EQ(ShownText(o.text), o.shown);
-        const std::u16string name = u"L" + std::u16string(1, u'0' + static_cast<char16_t>(i)) + u" " + o.text;
+        const std::u16string name =
+            u"L" + std::u16string(1, u'0' + static_cast<char16_t>(i)) + u" " + o.text;
         names.push_back(name);
         serviceLines.push_back({Line(ShownText(name)), kPlain, kBlack});
 
         // The serial ports of the registry (Windows): value name and data.
         MemoryRegistry registry;
         const std::u16string device = u"\\Device\\USBSER" + o.text;
-        registry.SetValue(RegistryRoot::LocalMachine, kSerialCommKey, MemoryRegistry::Text(device, u"COM" + o.text));
+        registry.SetValue(RegistryRoot::LocalMachine, kSerialCommKey,
+                          MemoryRegistry::Text(device, u"COM" + o.text));
         RecordingPane serialPane;
         const SerialCheckResult serial = RunSerialCheck(serialPane, registry);
         EXPECT_EQ(serialPane.Pieces().back(),
-                  (ReportPiece{Line(u"COM" + o.shown + u" : \\Device\\USBSER" + o.shown), kPlain, kBlack}));
+                  (ReportPiece{Line(u"COM" + o.shown + u" : \\Device\\USBSER" + o.shown), kPlain,
+                               kBlack}));
         ASSERT_EQ(serial.ports.size(), 1u);
         EXPECT_EQ(serial.ports[0].device, device) << "the data keeps the name exact";
         // A value that is not text names itself in a message box and on stderr.
         EXPECT_EQ(RegistryValueNotText(device, kRegDword).what(),
-                  "La valeur de registre '\\Device\\USBSER" + Utf16ToUtf8(o.shown) + "' n'est pas du texte (type 4)");
+                  "La valeur de registre '\\Device\\USBSER" + Utf16ToUtf8(o.shown) +
+                      "' n'est pas du texte (type 4)");
 
 #if !defined(_WIN32)
         // The direct check, one reader at a time: its buffer holds 256 bytes.

@@ -14,7 +14,9 @@
 namespace checks {
 
 // One entry of a report's list (a reader, a port): plain black, CR LF.
-inline ReportPiece Entry(const std::u16string& text) { return {text + u"\r\n", kPlain, kBlack}; }
+inline ReportPiece Entry(const std::u16string& text) {
+    return {text + u"\r\n", kPlain, kBlack};
+}
 
 inline std::string Visible(const std::u16string& text) {
     std::string out;

@@ -36,10 +36,10 @@ TEST(SerialCheck, ListsTheUsbDevicesInEnumerationOrder) {
     const SerialCheckResult result = RunSerialCheck(pane, registry);
 
     EXPECT_EQ(pane.Pieces(),
-              (std::vector<ReportPiece>{
-                  kKeyFound, kListTitle, Entry(u"COM3 : \\Device\\USBSER000"),
-                  Entry(u"COM7 : \\Device\\USBPDO-5"), Entry(u"COM9 : \\Device\\USB"),
-                  Entry(u"COM10 : \\Device\\USBSER")}));
+              (std::vector<ReportPiece>{kKeyFound, kListTitle, Entry(u"COM3 : \\Device\\USBSER000"),
+                                        Entry(u"COM7 : \\Device\\USBPDO-5"),
+                                        Entry(u"COM9 : \\Device\\USB"),
+                                        Entry(u"COM10 : \\Device\\USBSER")}));
     EXPECT_TRUE(result.declared);
     EXPECT_EQ(result.ports, (std::vector<SerialPort>{{u"COM3", u"\\Device\\USBSER000"},
                                                      {u"COM7", u"\\Device\\USBPDO-5"},
@@ -101,10 +101,10 @@ TEST(SerialCheck, ValueThatIsNotTextStopsTheRunWithAnErrorNamingIt) {
     // The next run starts afresh and reads the key again.
     registry.SetValue(HKLM, kKey, MemoryRegistry::Text(u"\\Device\\USBSER001", u"COM4"));
     const SerialCheckResult result = RunSerialCheck(pane, registry);
-    EXPECT_EQ(pane.Pieces(), (std::vector<ReportPiece>{kKeyFound, kListTitle,
-                                                       Entry(u"COM3 : \\Device\\USBSER000"),
-                                                       Entry(u"COM4 : \\Device\\USBSER001"),
-                                                       Entry(u"COM6 : \\Device\\USBSER002")}));
+    EXPECT_EQ(pane.Pieces(),
+              (std::vector<ReportPiece>{kKeyFound, kListTitle, Entry(u"COM3 : \\Device\\USBSER000"),
+                                        Entry(u"COM4 : \\Device\\USBSER001"),
+                                        Entry(u"COM6 : \\Device\\USBSER002")}));
     EXPECT_EQ(result.ports.size(), 3u);
 }
 
@@ -124,12 +124,11 @@ TEST(SerialCheck, ValueDataIsReadAsTextUpToItsFirstNul) {
 
     RunSerialCheck(pane, registry);
 
-    EXPECT_EQ(
-        pane.Pieces(),
-        (std::vector<ReportPiece>{
-            kKeyFound, kListTitle, Entry(u" : \\Device\\USBSER000"),
-            Entry(u" : \\Device\\USBSER001"), Entry(u"%SystemRoot% : \\Device\\USBSER002"),
-            Entry(u"COM5 : \\Device\\USBSER003"), Entry(u"COM6 : \\Device\\USBSER004")}));
+    EXPECT_EQ(pane.Pieces(),
+              (std::vector<ReportPiece>{
+                  kKeyFound, kListTitle, Entry(u" : \\Device\\USBSER000"),
+                  Entry(u" : \\Device\\USBSER001"), Entry(u"%SystemRoot% : \\Device\\USBSER002"),
+                  Entry(u"COM5 : \\Device\\USBSER003"), Entry(u"COM6 : \\Device\\USBSER004")}));
 }
 
 TEST(SerialCheck, OnlyTextTypesWithDataAreText) {

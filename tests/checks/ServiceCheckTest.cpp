@@ -80,7 +80,8 @@ TEST_F(ServiceCheckOverFake, NoReaderLeavesTheHeadingsAloneAndAReaderAttachedLat
 
     lib.AddReader("Lecteur tardif");
     ASSERT_TRUE(RunUntilPieces(3));
-    EXPECT_EQ(pane.Pieces(), (std::vector<ReportPiece>{kConnected, kListTitle, Entry(u"Lecteur tardif")}));
+    EXPECT_EQ(pane.Pieces(),
+              (std::vector<ReportPiece>{kConnected, kListTitle, Entry(u"Lecteur tardif")}));
 }
 
 TEST_F(ServiceCheckOverFake, ServiceDownWritesTheFailureLineAloneAndStartsNothing) {
@@ -103,7 +104,8 @@ TEST_F(ServiceCheckOverFake, ServiceDownWritesTheFailureLineAloneAndStartsNothin
     lib.SetService(true);
     check.btn_configClick();
     ASSERT_TRUE(RunUntilPieces(3));
-    EXPECT_EQ(pane.Pieces(), (std::vector<ReportPiece>{kConnected, kListTitle, Entry(u"Lecteur A")}));
+    EXPECT_EQ(pane.Pieces(),
+              (std::vector<ReportPiece>{kConnected, kListTitle, Entry(u"Lecteur A")}));
 }
 
 TEST_F(ServiceCheckOverFake, AReaderThatAppearsAfterAServiceRestartIsAppended) {
@@ -117,7 +119,8 @@ TEST_F(ServiceCheckOverFake, AReaderThatAppearsAfterAServiceRestartIsAppended) {
     const unsigned before = check.Manager()->ListingsDone();
     lib.SetService(false);
     ASSERT_TRUE(RunUntilListed(before + 1));
-    EXPECT_EQ(pane.Pieces(), (std::vector<ReportPiece>{kConnected, kListTitle, Entry(u"Lecteur A")}));
+    EXPECT_EQ(pane.Pieces(),
+              (std::vector<ReportPiece>{kConnected, kListTitle, Entry(u"Lecteur A")}));
     EXPECT_TRUE(check.Manager()->ReaderList().empty());
 
     lib.AddReader("Lecteur B");
@@ -150,9 +153,11 @@ TEST_F(ServiceCheckOverFake, ASecondPressListsTheReadersOnceAndTheFirstManagerIs
         ++passes;
     });
     ASSERT_TRUE(RunUntil([&] { return passes >= 5; }));
-    EXPECT_EQ(pane.Pieces(), (std::vector<ReportPiece>{kConnected, kListTitle, Entry(u"Lecteur A")}));
+    EXPECT_EQ(pane.Pieces(),
+              (std::vector<ReportPiece>{kConnected, kListTitle, Entry(u"Lecteur A")}));
     EXPECT_EQ(check.Manager()->ListingsDone(), listed);
-    EXPECT_EQ(lib.OpenContexts(), contextsOfOneManager) << "the first manager's contexts are released";
+    EXPECT_EQ(lib.OpenContexts(), contextsOfOneManager)
+        << "the first manager's contexts are released";
 
     check.Stop();
     EXPECT_EQ(check.Manager(), nullptr);

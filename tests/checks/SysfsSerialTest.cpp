@@ -119,13 +119,12 @@ TEST(SysfsSerialCheck, ListsTheTtysOnUsbInterfacesInNaturalOrder) {
     tree.ById("usb-Vendor_Product_Serial-if00", "ttyACM0");
     tree.ById("usb-Other_Gone_1-if00", "ttyACM7");
 
-    const std::vector<ReportPiece> expected{
-        kFound,
-        kListTitle,
-        Entry(u"/dev/ttyACM0 : usb-Vendor_Product_Serial-if00"),
-        Entry(u"/dev/ttyACM2 : 1-3:1.0"),
-        Entry(u"/dev/ttyACM10 : 1-4:1.2"),
-        Entry(u"/dev/ttyUSB0 : 1-2:1.0")};
+    const std::vector<ReportPiece> expected{kFound,
+                                            kListTitle,
+                                            Entry(u"/dev/ttyACM0 : usb-Vendor_Product_Serial-if00"),
+                                            Entry(u"/dev/ttyACM2 : 1-3:1.0"),
+                                            Entry(u"/dev/ttyACM10 : 1-4:1.2"),
+                                            Entry(u"/dev/ttyUSB0 : 1-2:1.0")};
     RecordingPane pane;
     const SerialCheckResult result = RunSysfsSerialCheck(pane, tree.Root());
     EXPECT_EQ(pane.Pieces(), expected);
@@ -164,8 +163,9 @@ TEST(SysfsSerialCheck, NoUsbPortIsOnePlainLineAndNoSuccess) {
 
     const SerialCheckResult result = RunSysfsSerialCheck(pane, tree.Root());
 
-    EXPECT_EQ(pane.Pieces(), (std::vector<ReportPiece>{
-                                 {u"Aucun port série USB n'est déclaré par le système\r\n", kPlain, kBlack}}));
+    EXPECT_EQ(pane.Pieces(),
+              (std::vector<ReportPiece>{
+                  {u"Aucun port série USB n'est déclaré par le système\r\n", kPlain, kBlack}}));
     EXPECT_TRUE(result.declared);
     EXPECT_TRUE(result.ports.empty());
 }

@@ -47,7 +47,7 @@ protected:
     CliOverFake() : lib(FAKE_PCSC_PATH) {}
 
     Result RunWith(std::vector<std::string_view> arguments,
-                SerialCheckRunner serial = checks::RunPlatformSerialCheck, int stopSignal = 0) {
+                   SerialCheckRunner serial = checks::RunPlatformSerialCheck, int stopSignal = 0) {
         StringOutput out;
         StringOutput err;
         StopRequest stop;
@@ -62,15 +62,17 @@ protected:
         lib.AddReader("Lecteur A");
         lib.AddReader("Lecteur B");
         lib.SetAttrib("Lecteur A", pcsc::SCARD_ATTR_VENDOR_NAME, Bytes("ACME Cartes"));
-        lib.SetAttrib("Lecteur A", pcsc::SCARD_ATTR_DEVICE_FRIENDLY_NAME_A, Bytes("ACME Vitale USB"));
+        lib.SetAttrib("Lecteur A", pcsc::SCARD_ATTR_DEVICE_FRIENDLY_NAME_A,
+                      Bytes("ACME Vitale USB"));
         lib.SetAttrib("Lecteur A", pcsc::SCARD_ATTR_VENDOR_IFD_SERIAL_NO, Bytes("SN-0042"));
         // Driver 1.23 (and firmware 7.8, replaced by the attribute below).
         lib.SetControlReply("Lecteur A", {0, 0, 0, 0, 1, 23, 7, 8, 0, 0, 0, 0});
         // Firmware 2.15, in BCD in the high bytes, the machine's byte order.
         const std::uint32_t ifd = 0x02150000;
-        lib.SetAttrib("Lecteur A", pcsc::SCARD_ATTR_VENDOR_IFD_VERSION,
-                      {static_cast<unsigned char>(ifd), static_cast<unsigned char>(ifd >> 8),
-                       static_cast<unsigned char>(ifd >> 16), static_cast<unsigned char>(ifd >> 24)});
+        lib.SetAttrib(
+            "Lecteur A", pcsc::SCARD_ATTR_VENDOR_IFD_VERSION,
+            {static_cast<unsigned char>(ifd), static_cast<unsigned char>(ifd >> 8),
+             static_cast<unsigned char>(ifd >> 16), static_cast<unsigned char>(ifd >> 24)});
     }
 
     fake::Library lib;
@@ -156,7 +158,8 @@ TEST_F(CliOverFake, AnyReaderNameSurvivesJsonAndCannotActOnTheTerminal) {
     EXPECT_EQ(doc["checks"][1]["readers"][0]["name"].string, name);
 
     const Result text = RunWith({"--check", "pcsc", "--color=always"});
-    EXPECT_NE(text.out.find("Lecteur \"été\" \\ \t\xEF\xBF\xBD[31m\xEF\xBF\xBD € 😀\n"), std::string::npos)
+    EXPECT_NE(text.out.find("Lecteur \"été\" \\ \t\xEF\xBF\xBD[31m\xEF\xBF\xBD € 😀\n"),
+              std::string::npos)
         << text.out;
 }
 
@@ -165,7 +168,8 @@ TEST_F(CliOverFake, OutsideTextsForgeNoLineInDetailsEventsOrJson) {
     // that would print a --watch event, a serial number that would reverse
     // what follows it.
     const std::string name = "Evil\n== Lecteurs COM (GALSS) ==\nPorts série du système trouvés";
-    const std::string shownName = "Evil\uFFFD== Lecteurs COM (GALSS) ==\uFFFDPorts série du système trouvés";
+    const std::string shownName =
+        "Evil\uFFFD== Lecteurs COM (GALSS) ==\uFFFDPorts série du système trouvés";
     const std::string vendor = "ACME\r\n2024-05-02 11:15:00.123  Carte insérée : X";
     const std::string serial = "SN\u202E4321";
     lib.AddReader(name);
@@ -186,7 +190,8 @@ TEST_F(CliOverFake, OutsideTextsForgeNoLineInDetailsEventsOrJson) {
                   "  Carte : absente\n");
 
     // The pieces as the pane holds them; the data fields exact.
-    const minijson::Value doc = minijson::Parse(RunWith({"--check", "pcsc", "--details", "--json"}).out);
+    const minijson::Value doc =
+        minijson::Parse(RunWith({"--check", "pcsc", "--details", "--json"}).out);
     const minijson::Value& check = doc["checks"][0];
     EXPECT_EQ(check["pieces"][2]["text"].string, shownName + "\r\n");
     EXPECT_EQ(check["readers"][0]["name"].string, name);
@@ -198,10 +203,15 @@ TEST_F(CliOverFake, OutsideTextsForgeNoLineInDetailsEventsOrJson) {
     EventPrinter events(out, false, false, false);
     events.GoLive();
     const std::u16string wide = pcsc::Utf8ToUtf16(name);
-    events(ServiceEvent{std::chrono::system_clock::now(), EventKind::CardInserted, wide, {0x3B, 0x00}, std::nullopt});
+    events(ServiceEvent{std::chrono::system_clock::now(),
+                        EventKind::CardInserted,
+                        wide,
+                        {0x3B, 0x00},
+                        std::nullopt});
     const std::string printed = out.Text();
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
-    EXPECT_TRUE(printed.ends_with("  Carte présente : " + shownName + " (ATR 3B 00, T=0)\n")) << printed;
+    EXPECT_TRUE(printed.ends_with("  Carte présente : " + shownName + " (ATR 3B 00, T=0)\n"))
+        << printed;
 }
 
 TEST_F(CliOverFake, ANameThatIsNotUtf8KeepsItsDetailsAndIsGivenInHexadecimal) {
@@ -240,11 +250,12 @@ TEST_F(CliOverFake, ANameThatIsNotUtf8KeepsItsDetailsAndIsGivenInHexadecimal) {
         EXPECT_EQ(readers[0]["nameHex"].string, "4C65637465757220E9");
     }
     pcsc::Bytes atr{0x3B, 0x00};
-    EXPECT_EQ(JsonEvent({std::chrono::system_clock::time_point{}, EventKind::CardInserted, u"Lecteur \xDCE9", atr,
-                         std::nullopt, "Lecteur \xE9"}),
-              "{\"time\":\"1970-01-01T00:00:00.000Z\",\"event\":\"card-inserted\",\"reader\":\"Lecteur \uFFFD\","
-              "\"nameHex\":\"4C65637465757220E9\",\"atr\":\"3B 00\",\"convention\":\"direct\",\"protocols\":[\"T=0\"],"
-              "\"historical\":\"\",\"atrValid\":true}");
+    EXPECT_EQ(
+        JsonEvent({std::chrono::system_clock::time_point{}, EventKind::CardInserted,
+                   u"Lecteur \xDCE9", atr, std::nullopt, "Lecteur \xE9"}),
+        "{\"time\":\"1970-01-01T00:00:00.000Z\",\"event\":\"card-inserted\",\"reader\":\"Lecteur \uFFFD\","
+        "\"nameHex\":\"4C65637465757220E9\",\"atr\":\"3B 00\",\"convention\":\"direct\",\"protocols\":[\"T=0\"],"
+        "\"historical\":\"\",\"atrValid\":true}");
 }
 
 TEST_F(CliOverFake, SerialPortsThatCannotBeReadAreListedWithTheReasonButNotFound) {
@@ -253,7 +264,9 @@ TEST_F(CliOverFake, SerialPortsThatCannotBeReadAreListedWithTheReasonButNotFound
     tree.UsbPort();
     tree.ById("usb-ACME_\xE9\nX-if00", "ttyACM0");  // bytes of a USB device's strings
     tree.LoopingPort("ttyACM1");
-    const auto sysfs = [&tree](checks::ReportPane& pane) { return checks::RunSysfsSerialCheck(pane, tree.Root()); };
+    const auto sysfs = [&tree](checks::ReportPane& pane) {
+        return checks::RunSysfsSerialCheck(pane, tree.Root());
+    };
 
     const Result text = RunWith({"--check", "com"}, sysfs);
     EXPECT_EQ(text.status, kExitReaderFound);
@@ -262,8 +275,10 @@ TEST_F(CliOverFake, SerialPortsThatCannotBeReadAreListedWithTheReasonButNotFound
               "Ports série du système trouvés\n"
               "Liste des ports série :\n"
               "/dev/ttyACM0 : usb-ACME_\uFFFD\uFFFDX-if00\n"
-              "/dev/ttyACM1 : lien de périphérique illisible (" + loop + ")\n");
-    const minijson::Value ports = minijson::Parse(RunWith({"--check", "com", "--json"}, sysfs).out)["checks"][0]["ports"];
+              "/dev/ttyACM1 : lien de périphérique illisible (" +
+                  loop + ")\n");
+    const minijson::Value ports =
+        minijson::Parse(RunWith({"--check", "com", "--json"}, sysfs).out)["checks"][0]["ports"];
     ASSERT_EQ(ports.size(), 2u);
     EXPECT_EQ(ports[0].Keys(), (std::vector<std::string>{"port", "device", "deviceHex"}));
     EXPECT_EQ(ports[0]["device"].string, "usb-ACME_\uFFFD\nX-if00");
@@ -305,9 +320,11 @@ TEST_F(CliOverFake, ASerialValueThatIsNotTextStopsItsCheckWithStatus4) {
         MemoryRegistry memory;
         const auto root = checks::RegistryRoot::LocalMachine;
         memory.AddKey(root, checks::kSerialCommKey);
-        memory.SetValue(root, checks::kSerialCommKey, MemoryRegistry::Text(u"\\Device\\USBSER000", u"COM3"));
         memory.SetValue(root, checks::kSerialCommKey,
-                        MemoryRegistry::Raw(u"\\Device\\USBSER001", checks::kRegBinary, {1, 2, 3, 4}));
+                        MemoryRegistry::Text(u"\\Device\\USBSER000", u"COM3"));
+        memory.SetValue(
+            root, checks::kSerialCommKey,
+            MemoryRegistry::Raw(u"\\Device\\USBSER001", checks::kRegBinary, {1, 2, 3, 4}));
         return checks::RunSerialCheck(pane, memory);
     };
     lib.AddReader("Lecteur A");
@@ -349,7 +366,8 @@ TEST_F(CliOverFake, ExplainAndHelpNeedNoService) {
     lib.SetService(false);
     const Result explain = RunWith({"--explain", "0x80100008"});
     EXPECT_EQ(explain.status, kExitStopped);
-    EXPECT_EQ(explain.out, "The data buffer to receive returned data is too small for the returned data.\n");
+    EXPECT_EQ(explain.out,
+              "The data buffer to receive returned data is too small for the returned data.\n");
     EXPECT_EQ(RunWith({"--explain", "0"}).out, "Unknown Error: 0\n");
     EXPECT_EQ(RunWith({"--explain", "0x8010002E"}).out, "Unknown Error: -2146435026\n");
     EXPECT_EQ(lib.Calls("SCardEstablishContext"), 0);

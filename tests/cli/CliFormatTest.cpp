@@ -27,8 +27,10 @@ TEST(CliJson, StringsAreEscapedAsRfc8259AsksAndStayUtf8) {
     EXPECT_EQ(json::String(std::u16string(u"\x01\x1f\x7f\b\f", 5)), "\"\\u0001\\u001f\x7f\\b\\f\"");
     EXPECT_EQ(json::String(std::u16string(u"nul\0!", 5)), "\"nul\\u0000!\"");
     EXPECT_EQ(json::String(u"€ 😀"), "\"€ 😀\"");
-    EXPECT_EQ(json::String(std::u16string(1, char16_t(0xD800))), "\"\xEF\xBF\xBD\"") << "unpaired surrogate";
-    EXPECT_EQ(json::String(std::string_view("bad \xC3(")), "\"bad \xEF\xBF\xBD(\"") << "malformed UTF-8";
+    EXPECT_EQ(json::String(std::u16string(1, char16_t(0xD800))), "\"\xEF\xBF\xBD\"")
+        << "unpaired surrogate";
+    EXPECT_EQ(json::String(std::string_view("bad \xC3(")), "\"bad \xEF\xBF\xBD(\"")
+        << "malformed UTF-8";
 
     // Read back, they give the text again.
     const std::u16string hard = u"q\"b\\s\r\n\t\x01 é € 😀";
@@ -45,13 +47,16 @@ TEST(CliJson, ColoursTimesAndEvents) {
     EXPECT_EQ(UtcTimestamp(at), "2024-05-02T09:15:00.123Z");
     EXPECT_EQ(UtcTimestamp(std::chrono::system_clock::time_point{}), "1970-01-01T00:00:00.000Z");
 
-    EXPECT_EQ(JsonEvent({at, EventKind::CardInserted, u"Lecteur \"A\"", {0x3B, 0x02, 0x14, 0x50}, {}}),
-              R"({"time":"2024-05-02T09:15:00.123Z","event":"card-inserted","reader":"Lecteur \"A\"","atr":"3B 02 14 50",)"
-              R"("convention":"direct","protocols":["T=0"],"historical":"14 50","atrValid":true})");
+    EXPECT_EQ(
+        JsonEvent({at, EventKind::CardInserted, u"Lecteur \"A\"", {0x3B, 0x02, 0x14, 0x50}, {}}),
+        R"({"time":"2024-05-02T09:15:00.123Z","event":"card-inserted","reader":"Lecteur \"A\"","atr":"3B 02 14 50",)"
+        R"("convention":"direct","protocols":["T=0"],"historical":"14 50","atrValid":true})");
     ServiceEvent lost{at, EventKind::ServiceLost};
     lost.code = 0x8010001D;
-    EXPECT_EQ(JsonEvent(lost), R"({"time":"2024-05-02T09:15:00.123Z","event":"service-lost","code":-2146435043})");
-    EXPECT_EQ(JsonEvent({at, EventKind::ServiceBack}), R"({"time":"2024-05-02T09:15:00.123Z","event":"service-back"})");
+    EXPECT_EQ(JsonEvent(lost),
+              R"({"time":"2024-05-02T09:15:00.123Z","event":"service-lost","code":-2146435043})");
+    EXPECT_EQ(JsonEvent({at, EventKind::ServiceBack}),
+              R"({"time":"2024-05-02T09:15:00.123Z","event":"service-back"})");
     EXPECT_EQ(JsonEvent({at, EventKind::CardRemoved, u"R", {}, {}}),
               R"({"time":"2024-05-02T09:15:00.123Z","event":"card-removed","reader":"R"})");
     EXPECT_EQ(EventName(EventKind::ReaderFound), "reader-found");
@@ -62,7 +67,8 @@ TEST(CliJson, ColoursTimesAndEvents) {
 TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
     CheckOutcome service;
     service.id = CheckId::Service;
-    service.pieces = {{u"Connecté au service\r\n", kBold, kGreen}, {u"Liste des lecteurs :\r\n", kUnderline, kBlack},
+    service.pieces = {{u"Connecté au service\r\n", kBold, kGreen},
+                      {u"Liste des lecteurs :\r\n", kUnderline, kBlack},
                       {u"R1\r\n", kPlain, kBlack}};
     ReaderDetails details;
     details.displayName = u"R1 (USB)";
@@ -80,18 +86,21 @@ TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
     CheckOutcome direct;
     direct.id = CheckId::Direct;
     direct.pieces = {{u"Erreur lors de la connexion à la DLL\r\n", kBold, kRed},
-                     {u"Erreur (-2146435043) : The Smart card resource manager is not running.", kPlain, kBlack}};
+                     {u"Erreur (-2146435043) : The Smart card resource manager is not running.",
+                      kPlain, kBlack}};
     direct.establishCode = 0x8010001D;
 
-    checks::Verdict verdict{checks::CheckKind::Serial, checks::VerdictStatus::Warning, u"un port", {u"rebrancher"}};
-    const minijson::Value doc =
-        minijson::Parse(JsonDocument({service, serial, direct}, true, {verdict, {checks::CheckKind::Direct}}));
+    checks::Verdict verdict{
+        checks::CheckKind::Serial, checks::VerdictStatus::Warning, u"un port", {u"rebrancher"}};
+    const minijson::Value doc = minijson::Parse(
+        JsonDocument({service, serial, direct}, true, {verdict, {checks::CheckKind::Direct}}));
     ASSERT_EQ(doc.Keys(), (std::vector<std::string>{"checks", "diagnosis"}));
     const minijson::Value& checks = doc["checks"];
     ASSERT_EQ(checks.size(), 3u);
 
     const minijson::Value& s = checks[0];
-    EXPECT_EQ(s.Keys(), (std::vector<std::string>{"id", "title", "pieces", "serviceReached", "readers", "codes"}));
+    EXPECT_EQ(s.Keys(), (std::vector<std::string>{"id", "title", "pieces", "serviceReached",
+                                                  "readers", "codes"}));
     EXPECT_EQ(s["id"].string, "pcsc");
     EXPECT_EQ(s["title"].string, "Lecteurs PC/SC");
     EXPECT_EQ(s["pieces"][0]["text"].string, "Connecté au service\r\n");
@@ -102,8 +111,8 @@ TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
     EXPECT_EQ(s["pieces"][2]["style"].size(), 0u);
     EXPECT_TRUE(s["serviceReached"].boolean);
     const minijson::Value& r = s["readers"][0];
-    EXPECT_EQ(r.Keys(), (std::vector<std::string>{"name", "displayName", "vendor", "serial", "driverVersion",
-                                                   "firmwareVersion", "card"}));
+    EXPECT_EQ(r.Keys(), (std::vector<std::string>{"name", "displayName", "vendor", "serial",
+                                                  "driverVersion", "firmwareVersion", "card"}));
     EXPECT_EQ(r["name"].string, "R1");
     EXPECT_EQ(r["displayName"].string, "R1 (USB)");
     EXPECT_TRUE(r["vendor"].IsNull());
@@ -111,8 +120,9 @@ TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
     EXPECT_EQ(r["driverVersion"].string, "1.23");
     EXPECT_TRUE(r["firmwareVersion"].IsNull());
     const minijson::Value& card = r["card"];
-    EXPECT_EQ(card.Keys(), (std::vector<std::string>{"state", "atr", "convention", "protocols", "fi", "di",
-                                                      "historical", "atrValid", "atrProblem"}));
+    EXPECT_EQ(card.Keys(),
+              (std::vector<std::string>{"state", "atr", "convention", "protocols", "fi", "di",
+                                        "historical", "atrValid", "atrProblem"}));
     EXPECT_EQ(card["state"].string, "present");
     EXPECT_EQ(card["fi"].number, 372);
     EXPECT_EQ(card["di"].number, 4);
@@ -129,14 +139,16 @@ TEST(CliJson, DocumentHoldsEachCheckWithWhatAFleetToolNeeds) {
     EXPECT_EQ(d["title"].string, "Lecteurs PC/SC (sans ScardSvr)");
     EXPECT_EQ(d["pieces"][1]["text"].string,
               "Erreur (-2146435043) : The Smart card resource manager is not running.");
-    EXPECT_EQ(d["codes"].Keys(), std::vector<std::string>{"establish"}) << "the listing was not called";
+    EXPECT_EQ(d["codes"].Keys(), std::vector<std::string>{"establish"})
+        << "the listing was not called";
     EXPECT_EQ(d["codes"]["establish"].number, -2146435043.0);
     EXPECT_EQ(d["readers"].size(), 0u);
     EXPECT_FALSE(d.Has("error"));
 
     const minijson::Value& diagnosis = doc["diagnosis"];
     ASSERT_EQ(diagnosis.size(), 2u);
-    EXPECT_EQ(diagnosis[0].Keys(), (std::vector<std::string>{"check", "status", "summary", "advice"}));
+    EXPECT_EQ(diagnosis[0].Keys(),
+              (std::vector<std::string>{"check", "status", "summary", "advice"}));
     EXPECT_EQ(diagnosis[0]["check"].string, "com");
     EXPECT_EQ(diagnosis[0]["status"].string, "warning");
     EXPECT_EQ(diagnosis[0]["advice"][0].string, "rebrancher");
@@ -155,10 +167,12 @@ TEST(CliText, PlainTextIsThePaneTextWithEachCrLfALineEnd) {
     CheckOutcome direct;
     direct.id = CheckId::Direct;
     direct.pieces = {{u"Erreur lors de la connexion à la DLL\r\n", kBold, kRed},
-                     {u"Erreur (-2146435043) : The Smart card resource manager is not running.", kPlain, kBlack}};
+                     {u"Erreur (-2146435043) : The Smart card resource manager is not running.",
+                      kPlain, kBlack}};
     CheckOutcome serial;
     serial.id = CheckId::Serial;
-    serial.pieces = {{u"a", kPlain, kBlack}, {u"b\r", kPlain, kBlack}, {u"\nc\nd\r\n", kPlain, kBlack}};
+    serial.pieces = {
+        {u"a", kPlain, kBlack}, {u"b\r", kPlain, kBlack}, {u"\nc\nd\r\n", kPlain, kBlack}};
     printer.Check(direct, false);
     printer.Check(serial, false);
     EXPECT_EQ(out.Text(),
@@ -211,7 +225,8 @@ TEST(CliText, DetailsGoUnderTheirReaderAndUnreadValuesShowAsADash) {
     TextPrinter printer(out, false);
     CheckOutcome service;
     service.id = CheckId::Service;
-    service.pieces = {{u"Liste des lecteurs :\r\n", kUnderline, kBlack}, {u"A\r\n", kPlain, kBlack},
+    service.pieces = {{u"Liste des lecteurs :\r\n", kUnderline, kBlack},
+                      {u"A\r\n", kPlain, kBlack},
                       {u"B\r\n", kPlain, kBlack}};
     ReaderDetails a{u"A (USB)", u"ACME", u"SN-1", "1.23", "2.5"};
     service.readers = {{u"A", 1, a}, {u"B", 2, std::nullopt}};
@@ -260,9 +275,11 @@ TEST(CliExitStatus, FirstMatchingRule) {
     stopped.error = "erreur";
 
     EXPECT_EQ(ExitStatus(all, {found, stopped, down}), kExitCheckError) << "an error comes first";
-    EXPECT_EQ(ExitStatus(all, {found, port, down}), kExitReaderFound) << "a reader beats an unreachable check";
+    EXPECT_EQ(ExitStatus(all, {found, port, down}), kExitReaderFound)
+        << "a reader beats an unreachable check";
     EXPECT_EQ(ExitStatus(all, {none, port, directFound}), kExitReaderFound);
-    EXPECT_EQ(ExitStatus(all, {none, port, down}), kExitUnreachable) << "a port counts only with com alone";
+    EXPECT_EQ(ExitStatus(all, {none, port, down}), kExitUnreachable)
+        << "a port counts only with com alone";
     EXPECT_EQ(ExitStatus(comOnly, {port}), kExitReaderFound);
     CheckOutcome noPort;
     noPort.id = CheckId::Serial;
@@ -270,6 +287,5 @@ TEST(CliExitStatus, FirstMatchingRule) {
     noDirect.id = CheckId::Direct;
     EXPECT_EQ(ExitStatus(comOnly, {noPort}), kExitNothingFound);
     EXPECT_EQ(ExitStatus(comAndPcsc, {none, port}), kExitNothingFound);
-    EXPECT_EQ(ExitStatus(all, {none, noPort, noDirect}),
-              kExitNothingFound);
+    EXPECT_EQ(ExitStatus(all, {none, noPort, noDirect}), kExitNothingFound);
 }

@@ -68,7 +68,8 @@ struct ServiceBack {
 
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
     return n;
 }
 
@@ -84,7 +85,8 @@ std::vector<std::string> StampedLinesAfter(const std::string& text, const std::s
         const std::size_t end = text.find('\n', at);
         const std::string line = text.substr(at, end - at);
         std::smatch match;
-        lines.push_back(std::regex_match(line, match, stamped) ? match[1].str() : "(no time stamp) " + line);
+        lines.push_back(std::regex_match(line, match, stamped) ? match[1].str()
+                                                               : "(no time stamp) " + line);
         if (end == std::string::npos) break;
         at = end + 1;
     }
@@ -99,7 +101,9 @@ protected:
         lab::CardOut(1);
     }
     std::map<std::string, std::string> Env() const { return {{"VARDEL_SYSFS_ROOT", sysfs.Root()}}; }
-    Finished Cli(const std::vector<std::string>& arguments) { return cli_test::Run(kCli, arguments, Env()); }
+    Finished Cli(const std::vector<std::string>& arguments) {
+        return cli_test::Run(kCli, arguments, Env());
+    }
 
     // The (event, reader) of every line after the document.
     static std::vector<std::string> Events(const std::vector<minijson::Value>& lines) {
@@ -130,16 +134,17 @@ TEST_F(CliAgainstTheLab, PlainTextShowsEachCheckUnderItsCaption) {
 
     const Finished colored = Cli({"--color=always", "--check", "pcsc"});
     EXPECT_EQ(colored.status, 0);
-    EXPECT_EQ(colored.out,
-              "\x1b[1m== Lecteurs PC/SC ==\x1b[0m\n"
-              "\x1b[1;32mConnecté au service\x1b[0m\n"
-              "\x1b[4mListe des lecteurs :\x1b[0m\n"
-              "Lab Reader 0 00 00\n"
-              "Lab Reader 0 00 01\n"
-              "\n"
-              "\x1b[1m== Bilan ==\x1b[0m\n"
-              "\x1b[1;32mOK : le service de cartes à puce voit 2 lecteurs : Lab Reader 0 00 00, Lab Reader 0 00 "
-              "01\x1b[0m\n");
+    EXPECT_EQ(
+        colored.out,
+        "\x1b[1m== Lecteurs PC/SC ==\x1b[0m\n"
+        "\x1b[1;32mConnecté au service\x1b[0m\n"
+        "\x1b[4mListe des lecteurs :\x1b[0m\n"
+        "Lab Reader 0 00 00\n"
+        "Lab Reader 0 00 01\n"
+        "\n"
+        "\x1b[1m== Bilan ==\x1b[0m\n"
+        "\x1b[1;32mOK : le service de cartes à puce voit 2 lecteurs : Lab Reader 0 00 00, Lab Reader 0 00 "
+        "01\x1b[0m\n");
 }
 
 TEST_F(CliAgainstTheLab, JsonIsOneDocumentThatReadsBack) {
@@ -211,13 +216,14 @@ TEST_F(CliAgainstTheLab, ServiceDownExits2AndEndsTheDetailLine) {
                   "Erreur lors de la connexion à la DLL\n"
                   "Erreur (-2146435043) : The Smart card resource manager is not running.\n");
     // pcscd is installed here: it is to be started. The step is given once.
-    EXPECT_EQ(cli_test::BilanPart(run.out),
-              "ÉCHEC : le service de cartes à puce est injoignable : The Smart card resource manager is not "
-              "running. (-2146435043)\n"
-              "À faire : démarrer le service de cartes à puce : « systemctl start pcscd.socket » (en root)\n"
-              "OK : aucun port série USB\n"
-              "ÉCHEC : le service de cartes à puce est injoignable : The Smart card resource manager is not "
-              "running. (-2146435043)\n");
+    EXPECT_EQ(
+        cli_test::BilanPart(run.out),
+        "ÉCHEC : le service de cartes à puce est injoignable : The Smart card resource manager is not "
+        "running. (-2146435043)\n"
+        "À faire : démarrer le service de cartes à puce : « systemctl start pcscd.socket » (en root)\n"
+        "OK : aucun port série USB\n"
+        "ÉCHEC : le service de cartes à puce est injoignable : The Smart card resource manager is not "
+        "running. (-2146435043)\n");
 
     const Finished json = Cli({"--json", "--check", "pcsc,direct"});
     EXPECT_EQ(json.status, 2);
@@ -253,13 +259,16 @@ TEST_F(CliAgainstTheLab, NoReaderExits1) {
 
 TEST_F(CliAgainstTheLab, WatchInJsonGivesEveryEventFromTheStartUntilSigint) {
     Child cli(kCli, {"--watch", "--json"}, Env());
-    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"card-removed\"") == 2; }))
-        << cli.Out() << cli.Err();
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) {
+        return Count(out, "\"card-removed\"") == 2;
+    })) << cli.Out()
+        << cli.Err();
     EXPECT_EQ(lab::CardIn(0), kViccAtr);
     ASSERT_TRUE(cli.WaitForText("\"card-inserted\"")) << cli.Out();
     lab::CardOut(0);
-    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"card-removed\"") == 3; }))
-        << cli.Out();
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) {
+        return Count(out, "\"card-removed\"") == 3;
+    })) << cli.Out();
     cli.Signal(SIGINT);
     const Finished end = cli.Wait();
     EXPECT_EQ(end.status, 0);
@@ -289,8 +298,10 @@ TEST_F(CliAgainstTheLab, AReaderNamedInLatin1GetsItsCardEvents) {
     const std::string name0 = "Lecteur \uFFFD 00 00";
     const std::string name1 = "Lecteur \uFFFD 00 01";
     Child cli(kCli, {"--watch", "--json", "--check", "pcsc"}, Env());
-    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"card-removed\"") == 2; }))
-        << cli.Out() << cli.Err();
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) {
+        return Count(out, "\"card-removed\"") == 2;
+    })) << cli.Out()
+        << cli.Err();
     EXPECT_EQ(lab::CardIn(1), kViccAtr);
     ASSERT_TRUE(cli.WaitForText("\"card-inserted\"")) << cli.Out();
     cli.Signal(SIGINT);
@@ -306,17 +317,20 @@ TEST_F(CliAgainstTheLab, AReaderNamedInLatin1GetsItsCardEvents) {
                                  "card-inserted " + name1 + " " + kViccAtr,
                              }));
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i]["nameHex"].string.substr(0, 24), "4C65637465757220E9203030") << "the name's bytes";
+        EXPECT_EQ(lines[i]["nameHex"].string.substr(0, 24), "4C65637465757220E9203030")
+            << "the name's bytes";
     }
     ASSERT_GE(lines.size(), 1u);
-    EXPECT_EQ(lines[0]["checks"][0]["readers"][1]["nameHex"].string, "4C65637465757220E9203030203031");
+    EXPECT_EQ(lines[0]["checks"][0]["readers"][1]["nameHex"].string,
+              "4C65637465757220E9203030203031");
 }
 
 TEST_F(CliAgainstTheLab, WatchInTextShowsCardsWithTheirTimeUntilSigterm) {
     Child cli(kCli, {"--watch", "--check", "pcsc"}, Env());
     ASSERT_TRUE(cli.WaitForText("Aucune carte : " + kReader1)) << cli.Out() << cli.Err();
     EXPECT_EQ(lab::CardIn(1, "3B 02 14 50"), "3B 02 14 50");
-    ASSERT_TRUE(cli.WaitForText("Carte insérée : " + kReader1 + " (ATR 3B 02 14 50, T=0)")) << cli.Out();
+    ASSERT_TRUE(cli.WaitForText("Carte insérée : " + kReader1 + " (ATR 3B 02 14 50, T=0)"))
+        << cli.Out();
     lab::CardOut(1);
     ASSERT_TRUE(cli.WaitForText("Carte retirée : " + kReader1)) << cli.Out();
     cli.Signal(SIGTERM);
@@ -337,7 +351,8 @@ TEST_F(CliAgainstTheLab, WatchFollowsAServiceStartedLater) {
     ServiceBack back;
     lab::Service("stop");
     Child cli(kCli, {"--watch", "--check", "pcsc"}, Env());
-    ASSERT_TRUE(cli.WaitForText("Service injoignable, nouvelle tentative dans 1 s")) << cli.Out() << cli.Err();
+    ASSERT_TRUE(cli.WaitForText("Service injoignable, nouvelle tentative dans 1 s"))
+        << cli.Out() << cli.Err();
     lab::Service("start");
     ASSERT_TRUE(cli.WaitForText("Aucune carte : " + kReader1)) << cli.Out();
     cli.Signal(SIGINT);
@@ -359,16 +374,20 @@ TEST_F(CliAgainstTheLab, WatchFollowsAServiceStartedLater) {
 TEST_F(CliAgainstTheLab, WatchSaysOnceWhenTheServiceIsLostAndBackThenDecodesTheNextCard) {
     ServiceBack back;
     Child cli(kCli, {"--watch", "--json", "--check", "pcsc"}, Env());
-    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"card-removed\"") == 2; }))
-        << cli.Out() << cli.Err();
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) {
+        return Count(out, "\"card-removed\"") == 2;
+    })) << cli.Out()
+        << cli.Err();
     lab::Service("stop");
-    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"reader-removed\"") == 2; }))
-        << cli.Out();
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) {
+        return Count(out, "\"reader-removed\"") == 2;
+    })) << cli.Out();
     // The outage lasts a few of the watcher's attempts to reach it again.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     lab::Service("start");
-    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) { return Count(out, "\"card-removed\"") == 4; }))
-        << cli.Out();
+    ASSERT_TRUE(cli.WaitForOutput([](const std::string& out) {
+        return Count(out, "\"card-removed\"") == 4;
+    })) << cli.Out();
     EXPECT_EQ(lab::CardIn(0), kViccAtr);
     ASSERT_TRUE(cli.WaitForText("\"card-inserted\"")) << cli.Out();
     cli.Signal(SIGINT);
@@ -380,7 +399,8 @@ TEST_F(CliAgainstTheLab, WatchSaysOnceWhenTheServiceIsLostAndBackThenDecodesTheN
     for (std::size_t i = 1; i < lines.size(); ++i) {
         std::string event = lines[i]["event"].string;
         if (lines[i].Has("reader")) event += " " + lines[i]["reader"].string;
-        if (event == "service-lost") event += " " + std::to_string(static_cast<long>(lines[i]["code"].number));
+        if (event == "service-lost")
+            event += " " + std::to_string(static_cast<long>(lines[i]["code"].number));
         events.push_back(event);
     }
     EXPECT_EQ(events, (std::vector<std::string>{

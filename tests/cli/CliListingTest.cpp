@@ -21,7 +21,9 @@ using namespace cli;
 
 namespace {
 
-long Code(std::uint32_t code) { return static_cast<long>(static_cast<std::int32_t>(code)); }
+long Code(std::uint32_t code) {
+    return static_cast<long>(static_cast<std::int32_t>(code));
+}
 
 struct Printed {
     int status = -1;
@@ -54,7 +56,8 @@ struct Listing {
 
 TEST(ListingOverFake, AListThatCannotBeReadIsReportedAndExits2WhileNoReaderStaysNothingFound) {
     const std::vector<Listing> listings{
-        {"no reader", [](fake::Library&) {}, "", -2146435026, false, kExitNothingFound, kExitNothingFound},
+        {"no reader", [](fake::Library&) {}, "", -2146435026, false, kExitNothingFound,
+         kExitNothingFound},
         {"a listing that fails",
          [](fake::Library& lib) {
              lib.AddReader("Lecteur A");
@@ -64,8 +67,8 @@ TEST(ListingOverFake, AListThatCannotBeReadIsReportedAndExits2WhileNoReaderStays
          "Erreur (-2146435053) : An internal communications error has been detected.\n",
          -2146435053, false, kExitUnreachable, kExitUnreachable},
         {"a list without its final NULs",
-         [](fake::Library& lib) { lib.SetRawReaderList(std::string("Lecteur A\0Lecteur B", 19)); }, kParsing, 0,
-         true, kExitUnreachable, kExitReaderFound},
+         [](fake::Library& lib) { lib.SetRawReaderList(std::string("Lecteur A\0Lecteur B", 19)); },
+         kParsing, 0, true, kExitUnreachable, kExitReaderFound},
         {"a list longer than its buffer",
          [](fake::Library& lib) {
              lib.AddReader("Lecteur A");

@@ -11,7 +11,9 @@ using namespace cli;
 
 namespace {
 
-Options Parse(std::vector<std::string_view> arguments) { return ParseArguments(arguments); }
+Options Parse(std::vector<std::string_view> arguments) {
+    return ParseArguments(arguments);
+}
 
 }  // namespace
 
@@ -26,12 +28,14 @@ TEST(CliArguments, NoArgumentRunsTheThreeChecksInTabOrderAsText) {
 TEST(CliArguments, ChecksAreSelectedRepeatedOrAsAListAndRunInTabOrderOnce) {
     EXPECT_EQ(Parse({"--check", "direct", "--check", "pcsc"}).checks,
               (std::vector<CheckId>{CheckId::Service, CheckId::Direct}));
-    EXPECT_EQ(Parse({"--check=com,direct,com"}).checks, (std::vector<CheckId>{CheckId::Serial, CheckId::Direct}));
+    EXPECT_EQ(Parse({"--check=com,direct,com"}).checks,
+              (std::vector<CheckId>{CheckId::Serial, CheckId::Direct}));
     EXPECT_EQ(Parse({"--check", "com"}).checks, (std::vector<CheckId>{CheckId::Serial}));
 }
 
 TEST(CliArguments, OptionsAndTheirValues) {
-    const Options o = Parse({"--json", "--watch", "--details", "--color=never", "--timeout", "2.5"});
+    const Options o =
+        Parse({"--json", "--watch", "--details", "--color=never", "--timeout", "2.5"});
     EXPECT_TRUE(o.json && o.watch && o.details);
     EXPECT_EQ(o.color, ColorMode::Never);
     EXPECT_EQ(o.timeout, std::chrono::milliseconds(2500));
@@ -67,7 +71,8 @@ TEST(CliArguments, WhatCannotBeUnderstoodIsAUsageError) {
              {"--explain", "0x8010001D", "--watch"},
              {"--explain", "1", "--check", "pcsc"},
          }) {
-        EXPECT_THROW(ParseArguments(bad), UsageError) << bad.front() << (bad.size() > 1 ? bad[1] : "");
+        EXPECT_THROW(ParseArguments(bad), UsageError)
+            << bad.front() << (bad.size() > 1 ? bad[1] : "");
     }
 }
 
@@ -83,8 +88,9 @@ TEST(CliArguments, StatusCodesInHexadecimalOrDecimalSignedOrNot) {
     EXPECT_EQ(ParseStatusCode("-2147483648"), 0x80000000u);
     EXPECT_EQ(ParseStatusCode("-1"), 0xFFFFFFFFu);
 
-    for (std::string_view bad : {"", "-", "0x", "4294967296", "0x100000000", "-2147483649", "12a", "--5",
-                                 " 5", "5 ", "0x-5", "+-5", "1.5", "x10", "99999999999999999999999"}) {
+    for (std::string_view bad :
+         {"", "-", "0x", "4294967296", "0x100000000", "-2147483649", "12a", "--5", " 5", "5 ",
+          "0x-5", "+-5", "1.5", "x10", "99999999999999999999999"}) {
         EXPECT_FALSE(ParseStatusCode(bad).has_value()) << "\"" << bad << "\"";
     }
 }

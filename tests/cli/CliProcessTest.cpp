@@ -13,7 +13,6 @@
 
 using cli_test::Finished;
 
-
 namespace {
 
 const std::string kCli = CLI_PATH;
@@ -48,8 +47,12 @@ TEST(CliProgram, ExplainPrintsTheErrorTextOfAnyCode) {
 }
 
 TEST(CliProgram, UsageErrorsExit64WithAWordOnStderr) {
-    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-             {"--bogus"}, {"--check", "usb"}, {"--timeout", "0"}, {"--color=sometimes"}, {"lecteurs"}}) {
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"--bogus"},
+                                               {"--check", "usb"},
+                                               {"--timeout", "0"},
+                                               {"--color=sometimes"},
+                                               {"lecteurs"}}) {
         const Finished run = cli_test::Run(kCli, bad);
         EXPECT_EQ(run.status, 64) << bad.front();
         EXPECT_EQ(run.out, "");
@@ -59,7 +62,8 @@ TEST(CliProgram, UsageErrorsExit64WithAWordOnStderr) {
 
 TEST(CliProgram, AMissingLibraryIsUnreachable) {
     cli_test::SysfsTree sysfs;
-    const Finished run = cli_test::Run(kCli, {}, {{"VARDEL_PCSC_LIBRARY", "/nonexistent/libpcsclite.so.1"},
+    const Finished run = cli_test::Run(kCli, {},
+                                       {{"VARDEL_PCSC_LIBRARY", "/nonexistent/libpcsclite.so.1"},
                                         {"VARDEL_SYSFS_ROOT", sysfs.Root()}});
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(cli_test::ReportPart(run.out),
@@ -76,11 +80,13 @@ TEST(CliProgram, AMissingLibraryIsUnreachable) {
 
 TEST(CliProgram, TheSerialCheckAloneSucceedsWhenItFindsAUsbPort) {
     cli_test::SysfsTree sysfs;
-    const std::map<std::string, std::string> env{{"VARDEL_SYSFS_ROOT", sysfs.Root()},
-                                                 {"VARDEL_PCSC_LIBRARY", "/nonexistent/libpcsclite.so.1"}};
+    const std::map<std::string, std::string> env{
+        {"VARDEL_SYSFS_ROOT", sysfs.Root()},
+        {"VARDEL_PCSC_LIBRARY", "/nonexistent/libpcsclite.so.1"}};
     const Finished none = cli_test::Run(kCli, {"--check", "com"}, env);
     EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(cli_test::ReportPart(none.out), "== Lecteurs COM (GALSS) ==\nAucun port série n'est déclaré par le système\n");
+    EXPECT_EQ(cli_test::ReportPart(none.out),
+              "== Lecteurs COM (GALSS) ==\nAucun port série n'est déclaré par le système\n");
     EXPECT_EQ(cli_test::BilanPart(none.out), "OK : aucun port série USB\n");
 
     sysfs.UsbPort();
@@ -93,7 +99,8 @@ TEST(CliProgram, TheSerialCheckAloneSucceedsWhenItFindsAUsbPort) {
               "/dev/ttyACM0 : 1-1:1.0\n");
     const Finished json = cli_test::Run(kCli, {"--check", "com", "--json"}, env);
     EXPECT_EQ(json.status, 0);
-    EXPECT_NE(json.out.find(R"("ports":[{"port":"/dev/ttyACM0","device":"1-1:1.0"}])"), std::string::npos)
+    EXPECT_NE(json.out.find(R"("ports":[{"port":"/dev/ttyACM0","device":"1-1:1.0"}])"),
+              std::string::npos)
         << json.out;
 
     // With a PC/SC check selected too, a port alone is not a reader found.

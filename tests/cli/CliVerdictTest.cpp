@@ -40,10 +40,12 @@ SerialCheckRunner SerialPorts(Ports ports) {
         const auto root = checks::RegistryRoot::LocalMachine;
         if (ports != Ports::None) registry.AddKey(root, checks::kSerialCommKey);
         if (ports == Ports::Usb)
-            registry.SetValue(root, checks::kSerialCommKey, MemoryRegistry::Text(u"\\Device\\USBSER000", u"COM3"));
-        if (ports == Ports::Unreadable)
             registry.SetValue(root, checks::kSerialCommKey,
-                              MemoryRegistry::Raw(u"\\Device\\USBSER000", checks::kRegBinary, {1, 2}));
+                              MemoryRegistry::Text(u"\\Device\\USBSER000", u"COM3"));
+        if (ports == Ports::Unreadable)
+            registry.SetValue(
+                root, checks::kSerialCommKey,
+                MemoryRegistry::Raw(u"\\Device\\USBSER000", checks::kRegBinary, {1, 2}));
         return checks::RunSerialCheck(pane, registry);
     };
 #else
@@ -79,7 +81,8 @@ struct Row {
     std::vector<Expected> expected;
 };
 
-const std::vector<unsigned char> kAtr{0x3B, 0x95, 0x13, 0x81, 0x01, 0x80, 0x73, 0xFF, 0x01, 0x00, 0x0B};
+const std::vector<unsigned char> kAtr{0x3B, 0x95, 0x13, 0x81, 0x01, 0x80,
+                                      0x73, 0xFF, 0x01, 0x00, 0x0B};
 
 std::string Joined(const minijson::Value& verdict) {
     std::string text = verdict["summary"].string;
@@ -93,105 +96,134 @@ std::string Joined(const minijson::Value& verdict) {
 
 TEST(VerdictOverFake, EachSituationGivesItsStatusAndItsNextStep) {
     const unsigned long present = pcsc::SCARD_STATE_PRESENT;
-    const std::vector<Row> rows{
+    const std::vector<Row> rows {
         {"readers listed by both, a card in one",
          [&](Stage& s) {
              s.lib.AddReader("Lecteur A");
              s.lib.AddReader("Lecteur B");
              s.lib.SetReaderState("Lecteur A", present, kAtr);
          },
-         {{"pcsc", "ok", false, "Lecteur A, Lecteur B"}, {"com", "ok", false, "aucun port série USB"},
+         {{"pcsc", "ok", false, "Lecteur A, Lecteur B"},
+          {"com", "ok", false, "aucun port série USB"},
           {"direct", "ok", false, "Lecteur A, Lecteur B"}}},
-        {"service unreachable",
-         [](Stage& s) { s.lib.SetService(false); },
-         {{"pcsc", "error", true, "-2146435043"}, {"com", "ok", false}, {"direct", "error", true, "-2146435043"}}},
-        {"library missing",
-         [](Stage&) { setenv("VARDEL_PCSC_LIBRARY", "/nonexistent/smart-card-library", 1); },
-         {{"pcsc", "error", true, "/nonexistent/smart-card-library"}, {"com", "ok", false},
-          {"direct", "error", true}}},
-        {"no reader",
-         [](Stage&) {},
-         {{"pcsc", "warning", true, "aucun lecteur"}, {"com", "ok", false}, {"direct", "warning", true}}},
-        {"no reader, a USB serial port",
-         [](Stage& s) { s.ports = Ports::Usb; },
-         {{"pcsc", "warning", true, "GALSS"}, {"com", "ok", false}, {"direct", "warning", true, "GALSS"}}},
-        {"the direct check's 256 characters too few",
-         [](Stage& s) {
-             s.lib.AddReader("L" + std::string(126, 'x'));
-             s.lib.AddReader("N" + std::string(126, 'z'));
-         },
-         {{"pcsc", "ok", false}, {"com", "ok", false}, {"direct", "warning", false, "256"}}},
-        {"a listing that fails",
-         [](Stage& s) {
-             s.lib.AddReader("Lecteur A");
-             s.lib.ForceResult("SCardListReaders", static_cast<long>(static_cast<std::int32_t>(0x80100013)), -1);
-         },
-         {{"pcsc", "error", true, "-2146435053"}, {"com", "ok", false}, {"direct", "error", true, "-2146435053"}}},
-        {"a list that cannot be read",
-         [](Stage& s) { s.lib.SetRawReaderList(std::string("Lecteur A\0Lecteur B", 19)); },
-         {{"pcsc", "error", true}, {"com", "ok", false}, {"direct", "ok", false, "Lecteur A, Lecteur B"}}},
-        {"a card held exclusively",
-         [&](Stage& s) {
-             s.lib.AddReader("Lecteur A");
-             s.lib.SetReaderState("Lecteur A", present | pcsc::SCARD_STATE_EXCLUSIVE, kAtr);
-         },
-         {{"pcsc", "warning", true, "la carte de Lecteur A"}, {"com", "ok", false}, {"direct", "ok", false}}},
-        {"a mute card",
-         [&](Stage& s) {
-             s.lib.AddReader("Lecteur A");
-             s.lib.SetReaderState("Lecteur A", present | pcsc::SCARD_STATE_MUTE);
-         },
-         {{"pcsc", "warning", true, "la carte de Lecteur A"}, {"com", "ok", false}, {"direct", "ok", false}}},
-        {"an answer-to-reset cut short",
-         [&](Stage& s) {
-             s.lib.AddReader("Lecteur A");
-             s.lib.SetReaderState("Lecteur A", present, {0x3B, 0x95, 0x13});
-         },
-         {{"pcsc", "warning", true, "ATR tronqué"}, {"com", "ok", false}, {"direct", "ok", false}}},
-        {"a reader unplugged between the two PC/SC checks",
-         [](Stage& s) {
-             s.lib.AddReader("Lecteur A");
-             s.lib.AddReader("Lecteur B");
-             s.betweenChecks = [](fake::Library& lib) { lib.RemoveReader("Lecteur B"); };
-         },
-         {{"pcsc", "ok", false}, {"com", "ok", false}, {"direct", "warning", true, "Lecteur B"}}},
-        {"a reader plugged between the two PC/SC checks",
-         [](Stage& s) {
-             s.lib.AddReader("Lecteur A");
-             s.betweenChecks = [](fake::Library& lib) { lib.AddReader("Lecteur B"); };
-         },
-         {{"pcsc", "warning", true, "Lecteur B"}, {"com", "ok", false}, {"direct", "ok", false}}},
-        {"a USB serial port",
-         [](Stage& s) {
-             s.lib.AddReader("Lecteur A");
-             s.ports = Ports::Usb;
-         },
-         {{"pcsc", "ok", false}, {"com", "ok", false, "1 port série USB"}, {"direct", "ok", false}}},
-        {"a serial port that cannot be read",
-         [](Stage& s) {
-             s.lib.AddReader("Lecteur A");
-             s.ports = Ports::Unreadable;
-         },
-         {{"pcsc", "ok", false}, {"com", "warning", true}, {"direct", "ok", false}}},
+            {"service unreachable",
+             [](Stage& s) { s.lib.SetService(false); },
+             {{"pcsc", "error", true, "-2146435043"},
+              {"com", "ok", false},
+              {"direct", "error", true, "-2146435043"}}},
+            {"library missing",
+             [](Stage&) { setenv("VARDEL_PCSC_LIBRARY", "/nonexistent/smart-card-library", 1); },
+             {{"pcsc", "error", true, "/nonexistent/smart-card-library"},
+              {"com", "ok", false},
+              {"direct", "error", true}}},
+            {"no reader",
+             [](Stage&) {},
+             {{"pcsc", "warning", true, "aucun lecteur"},
+              {"com", "ok", false},
+              {"direct", "warning", true}}},
+            {"no reader, a USB serial port",
+             [](Stage& s) { s.ports = Ports::Usb; },
+             {{"pcsc", "warning", true, "GALSS"},
+              {"com", "ok", false},
+              {"direct", "warning", true, "GALSS"}}},
+            {"the direct check's 256 characters too few",
+             [](Stage& s) {
+                 s.lib.AddReader("L" + std::string(126, 'x'));
+                 s.lib.AddReader("N" + std::string(126, 'z'));
+             },
+             {{"pcsc", "ok", false}, {"com", "ok", false}, {"direct", "warning", false, "256"}}},
+            {"a listing that fails",
+             [](Stage& s) {
+                 s.lib.AddReader("Lecteur A");
+                 s.lib.ForceResult("SCardListReaders",
+                                   static_cast<long>(static_cast<std::int32_t>(0x80100013)), -1);
+             },
+             {{"pcsc", "error", true, "-2146435053"},
+              {"com", "ok", false},
+              {"direct", "error", true, "-2146435053"}}},
+            {"a list that cannot be read",
+             [](Stage& s) { s.lib.SetRawReaderList(std::string("Lecteur A\0Lecteur B", 19)); },
+             {{"pcsc", "error", true},
+              {"com", "ok", false},
+              {"direct", "ok", false, "Lecteur A, Lecteur B"}}},
+            {"a card held exclusively",
+             [&](Stage& s) {
+                 s.lib.AddReader("Lecteur A");
+                 s.lib.SetReaderState("Lecteur A", present | pcsc::SCARD_STATE_EXCLUSIVE, kAtr);
+             },
+             {{"pcsc", "warning", true, "la carte de Lecteur A"},
+              {"com", "ok", false},
+              {"direct", "ok", false}}},
+            {"a mute card",
+             [&](Stage& s) {
+                 s.lib.AddReader("Lecteur A");
+                 s.lib.SetReaderState("Lecteur A", present | pcsc::SCARD_STATE_MUTE);
+             },
+             {{"pcsc", "warning", true, "la carte de Lecteur A"},
+              {"com", "ok", false},
+              {"direct", "ok", false}}},
+            {"an answer-to-reset cut short",
+             [&](Stage& s) {
+                 s.lib.AddReader("Lecteur A");
+                 s.lib.SetReaderState("Lecteur A", present, {0x3B, 0x95, 0x13});
+             },
+             {{"pcsc", "warning", true, "ATR tronqué"},
+              {"com", "ok", false},
+              {"direct", "ok", false}}},
+            {"a reader unplugged between the two PC/SC checks",
+             [](Stage& s) {
+                 s.lib.AddReader("Lecteur A");
+                 s.lib.AddReader("Lecteur B");
+                 s.betweenChecks = [](fake::Library& lib) { lib.RemoveReader("Lecteur B"); };
+             },
+             {{"pcsc", "ok", false},
+              {"com", "ok", false},
+              {"direct", "warning", true, "Lecteur B"}}},
+            {"a reader plugged between the two PC/SC checks",
+             [](Stage& s) {
+                 s.lib.AddReader("Lecteur A");
+                 s.betweenChecks = [](fake::Library& lib) { lib.AddReader("Lecteur B"); };
+             },
+             {{"pcsc", "warning", true, "Lecteur B"},
+              {"com", "ok", false},
+              {"direct", "ok", false}}},
+            {"a USB serial port",
+             [](Stage& s) {
+                 s.lib.AddReader("Lecteur A");
+                 s.ports = Ports::Usb;
+             },
+             {{"pcsc", "ok", false},
+              {"com", "ok", false, "1 port série USB"},
+              {"direct", "ok", false}}},
+            {"a serial port that cannot be read",
+             [](Stage& s) {
+                 s.lib.AddReader("Lecteur A");
+                 s.ports = Ports::Unreadable;
+             },
+             {{"pcsc", "ok", false}, {"com", "warning", true}, {"direct", "ok", false}}},
 #if defined(_WIN32)
-        {"the smart-card service disabled",
-         [](Stage& s) {
-             s.lib.SetService(false);
-             s.facts.serviceStart = checks::kServiceDisabled;
-         },
-         {{"pcsc", "error", true, "sc config SCardSvr start= demand"}, {"com", "ok", false},
-          {"direct", "error", true, "sc config SCardSvr start= demand"}}},
+            {"the smart-card service disabled",
+             [](Stage& s) {
+                 s.lib.SetService(false);
+                 s.facts.serviceStart = checks::kServiceDisabled;
+             },
+             {{"pcsc", "error", true, "sc config SCardSvr start= demand"},
+              {"com", "ok", false},
+              {"direct", "error", true, "sc config SCardSvr start= demand"}}},
 #else
-        {"no smart-card service installed",
-         [](Stage& s) {
-             s.lib.SetService(false);
-             s.facts.serviceInstalled = false;
-         },
-         {{"pcsc", "error", true, "apt install pcscd"}, {"com", "ok", false},
-          {"direct", "error", true, "apt install pcscd"}}},
-        {"no reader, no driver for USB readers",
-         [](Stage& s) { s.facts.ccidDriverInstalled = false; },
-         {{"pcsc", "warning", true, "libccid"}, {"com", "ok", false}, {"direct", "warning", true, "libccid"}}},
+            {"no smart-card service installed",
+             [](Stage& s) {
+                 s.lib.SetService(false);
+                 s.facts.serviceInstalled = false;
+             },
+             {{"pcsc", "error", true, "apt install pcscd"},
+              {"com", "ok", false},
+              {"direct", "error", true, "apt install pcscd"}}},
+            {"no reader, no driver for USB readers",
+             [](Stage& s) { s.facts.ccidDriverInstalled = false; },
+             {{"pcsc", "warning", true, "libccid"},
+              {"com", "ok", false},
+              {"direct", "warning", true, "libccid"}}},
 #endif
     };
     for (const Row& row : rows) {
@@ -210,7 +242,10 @@ TEST(VerdictOverFake, EachSituationGivesItsStatusAndItsNextStep) {
         StringOutput err;
         StopRequest stop;
         const SerialCheckRunner serial = SerialPorts(setup.ports);
-        Environment environment{out, err, stop, false,
+        Environment environment{out,
+                                err,
+                                stop,
+                                false,
                                 [&](checks::ReportPane& pane) {
                                     if (setup.betweenChecks) setup.betweenChecks(lib);
                                     return serial(pane);
@@ -257,10 +292,12 @@ TEST(VerdictOverFake, TheServiceLostAndBackLinesSayWhatThePlatformDoes) {
         "Service de cartes à puce perdu : The Smart card resource manager has shut down. (-2146435042)";
 #if defined(_WIN32)
     // The last reader unplugged: Windows stops the service, nothing is lost.
-    const std::string noReaderLeft = "Service de cartes à puce arrêté par Windows : plus aucun lecteur n'est branché";
+    const std::string noReaderLeft =
+        "Service de cartes à puce arrêté par Windows : plus aucun lecteur n'est branché";
 #else
     const std::string noReaderLeft = lostLine;
 #endif
-    EXPECT_EQ(lines, (std::vector<std::string>{lostLine, noReaderLeft, "Service de cartes à puce de nouveau joignable"}))
+    EXPECT_EQ(lines, (std::vector<std::string>{lostLine, noReaderLeft,
+                                               "Service de cartes à puce de nouveau joignable"}))
         << text;
 }

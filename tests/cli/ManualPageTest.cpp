@@ -39,7 +39,8 @@ std::string ReadFile(const char* path) {
 Names OptionNames(const std::string& text) {
     static const std::regex option(R"((^|[^A-Za-z0-9-])(--?[a-z][a-z-]*))");
     Names names;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), option); it != std::sregex_iterator(); ++it) {
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), option);
+         it != std::sregex_iterator(); ++it) {
         names.insert((*it)[2]);
     }
     return names;
@@ -90,12 +91,14 @@ Listed FromPage(const std::string& page) {
         }
         if (!tagLine) continue;
         tagLine = false;
-        for (std::size_t at; (at = line.find("\\-")) != std::string::npos;) line.replace(at, 2, "-");
+        for (std::size_t at; (at = line.find("\\-")) != std::string::npos;)
+            line.replace(at, 2, "-");
         if (section == "OPTIONS") {
             for (const std::string& name : OptionNames(line)) listed.options.insert(name);
         } else if (section == "CODE DE RETOUR") {
             std::smatch m;
-            if (std::regex_match(line, m, std::regex(R"(\.B ([0-9]+))"))) listed.statuses.insert(m[1]);
+            if (std::regex_match(line, m, std::regex(R"(\.B ([0-9]+))")))
+                listed.statuses.insert(m[1]);
         }
     }
     return listed;
@@ -128,9 +131,10 @@ TEST(ManualPage, EveryOptionItNamesIsUnderstood) {
 }
 
 TEST(ManualPage, ListsTheExitStatusesOfTheHelpAndOfTheProgram) {
-    const Names program{std::to_string(cli::kExitUsage),        std::to_string(cli::kExitNoAnswer),
-                        std::to_string(cli::kExitCheckError),   std::to_string(cli::kExitReaderFound),
-                        std::to_string(cli::kExitUnreachable),  std::to_string(cli::kExitNothingFound)};
+    const Names program{
+        std::to_string(cli::kExitUsage),       std::to_string(cli::kExitNoAnswer),
+        std::to_string(cli::kExitCheckError),  std::to_string(cli::kExitReaderFound),
+        std::to_string(cli::kExitUnreachable), std::to_string(cli::kExitNothingFound)};
     EXPECT_EQ(FromHelp(cli::HelpText()).statuses, program);
     EXPECT_EQ(Page().statuses, program);
 }

@@ -61,8 +61,8 @@ private:
         throw std::runtime_error("JSON: " + why + " at offset " + std::to_string(at_));
     }
     void Space() {
-        while (at_ < text_.size() &&
-               (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\n' || text_[at_] == '\r'))
+        while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' ||
+                                      text_[at_] == '\n' || text_[at_] == '\r'))
             ++at_;
     }
     char Next() {
@@ -173,10 +173,14 @@ private:
         for (int i = 0; i < 4; ++i) {
             const char h = Next();
             code <<= 4;
-            if (h >= '0' && h <= '9') code |= static_cast<unsigned>(h - '0');
-            else if (h >= 'a' && h <= 'f') code |= static_cast<unsigned>(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F') code |= static_cast<unsigned>(h - 'A' + 10);
-            else Fail("bad \\u escape");
+            if (h >= '0' && h <= '9')
+                code |= static_cast<unsigned>(h - '0');
+            else if (h >= 'a' && h <= 'f')
+                code |= static_cast<unsigned>(h - 'a' + 10);
+            else if (h >= 'A' && h <= 'F')
+                code |= static_cast<unsigned>(h - 'A' + 10);
+            else
+                Fail("bad \\u escape");
         }
         return code;
     }
@@ -283,7 +287,8 @@ inline std::vector<Value> ParseLines(std::string_view text) {
     std::vector<Value> values;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
-        if (end == std::string_view::npos) throw std::runtime_error("JSON: last line without line end");
+        if (end == std::string_view::npos)
+            throw std::runtime_error("JSON: last line without line end");
         values.push_back(Parse(text.substr(0, end)));
         text.remove_prefix(end + 1);
     }

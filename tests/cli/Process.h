@@ -55,7 +55,8 @@ public:
         for (char** e = environ; *e; ++e) {
             const std::string entry = *e;
             const auto equal = entry.find('=');
-            if (equal != std::string::npos) merged[entry.substr(0, equal)] = entry.substr(equal + 1);
+            if (equal != std::string::npos)
+                merged[entry.substr(0, equal)] = entry.substr(equal + 1);
         }
         for (const auto& [name, value] : environment) merged[name] = value;
         std::vector<std::string> entries;
@@ -64,7 +65,8 @@ public:
         for (std::string& e : entries) envp.push_back(e.data());
         envp.push_back(nullptr);
 
-        const int spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        const int spawned =
+            posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
         close(outPipe[1]);
         close(errPipe[1]);
@@ -96,8 +98,10 @@ public:
         }
         return true;
     }
-    bool WaitForText(const std::string& text, std::chrono::seconds guard = std::chrono::seconds(20)) {
-        return WaitForOutput([&](const std::string& out) { return out.find(text) != std::string::npos; }, guard);
+    bool WaitForText(const std::string& text,
+                     std::chrono::seconds guard = std::chrono::seconds(20)) {
+        return WaitForOutput(
+            [&](const std::string& out) { return out.find(text) != std::string::npos; }, guard);
     }
 
     void Signal(int number) {
@@ -131,7 +135,8 @@ private:
     // end or the time is up.
     bool ReadSome(std::chrono::steady_clock::time_point end) {
         if (out_ < 0 && err_ < 0) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
         if (poll(fds, 2, static_cast<int>(left.count())) <= 0) return false;

@@ -14,7 +14,8 @@ namespace cli_test {
 class SysfsTree {
 public:
     SysfsTree() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vardel-cli-sysfs-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "vardel-cli-sysfs-XXXXXX").string();
         if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         root_ = pattern;
     }

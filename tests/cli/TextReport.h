@@ -17,7 +17,8 @@ inline std::string ReportPart(const std::string& out) {
 // The Bilan's lines, its heading left out ("" when there is none).
 inline std::string BilanPart(const std::string& out) {
     const std::size_t at = out.find(kBilanHeading);
-    return at == std::string::npos ? std::string() : out.substr(at + std::string(kBilanHeading).size());
+    return at == std::string::npos ? std::string()
+                                   : out.substr(at + std::string(kBilanHeading).size());
 }
 
 }  // namespace cli_test

@@ -24,7 +24,9 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-std::string Narrow(const std::u16string& Text) { return Utf16ToUtf8(Text); }
+std::string Narrow(const std::u16string& Text) {
+    return Utf16ToUtf8(Text);
+}
 
 // Opens the protected Append, to queue entries that posting never makes:
 // empty entries, evNone and unknown kinds, counted events.
@@ -65,9 +67,11 @@ struct TRecorder {
         Queue.SetOnCardInsert([this](const std::u16string& Name, const std::u16string& Atr) {
             Note("insert " + Narrow(Name) + " [" + Narrow(Atr) + "]");
         });
-        Queue.SetOnCardRemove([this](const std::u16string& Name) { Note("remove " + Narrow(Name)); });
+        Queue.SetOnCardRemove(
+            [this](const std::u16string& Name) { Note("remove " + Narrow(Name)); });
         Queue.SetOnCardError([this](const std::u16string& Name) { Note("error " + Narrow(Name)); });
-        Queue.SetOnReaderFound([this](const std::u16string& Name) { Note("found " + Narrow(Name)); });
+        Queue.SetOnReaderFound(
+            [this](const std::u16string& Name) { Note("found " + Narrow(Name)); });
         Queue.SetOnReaderRemoved(
             [this](const std::u16string& Name) { Note("removed " + Narrow(Name)); });
     }
@@ -100,9 +104,9 @@ std::string Describe(TEventType Kind, const std::string& Name, const std::string
     }
 }
 
-constexpr std::array<TEventType, 5> kAllKinds = {
-    TEventType::evCardInsert, TEventType::evCardRemove, TEventType::evCardError,
-    TEventType::evReaderFound, TEventType::evReaderRemoved};
+constexpr std::array<TEventType, 5> kAllKinds = {TEventType::evCardInsert, TEventType::evCardRemove,
+                                                 TEventType::evCardError, TEventType::evReaderFound,
+                                                 TEventType::evReaderRemoved};
 constexpr std::array<TEventType, 4> kGuardedKinds = {
     TEventType::evCardInsert, TEventType::evCardError, TEventType::evReaderFound,
     TEventType::evReaderRemoved};
@@ -260,7 +264,8 @@ TEST(EventQueueDispatch, UnsetCallbacksStillTakeOneEventPerCall) {
     EXPECT_TRUE(Rec.Lines.empty());
 
     // Only the set callback is called; the others' events go unsent.
-    Queue.SetOnReaderFound([&Rec](const std::u16string& Name) { Rec.Note("only " + Narrow(Name)); });
+    Queue.SetOnReaderFound(
+        [&Rec](const std::u16string& Name) { Rec.Note("only " + Narrow(Name)); });
     EXPECT_TRUE(Queue.OnReaderFound());
     for (TEventType Kind : kAllKinds) Post(Queue, Kind, u"A");
     Queue.ProcessAllEvents();
@@ -388,8 +393,8 @@ TEST(EventQueueReentry, ThrowingCallbackPropagatesAndLeavesTheRestQueued) {
         Queue.ProcessEvent();
         Queue.ProcessEvent();
         Queue.ProcessEvent();
-        EXPECT_EQ(Rec.Take(), (Log{Describe(Throwing, "A"), "insert B [3B 00]", "remove C",
-                                   "found D"}))
+        EXPECT_EQ(Rec.Take(),
+                  (Log{Describe(Throwing, "A"), "insert B [3B 00]", "remove C", "found D"}))
             << "kind " << static_cast<int>(Throwing);
     }
 }
@@ -430,7 +435,8 @@ TEST(EventQueueCallbacks, CallbackMayReplaceItselfWhileRunning) {
     // the replacement reads freed memory unless the queue keeps it alive.
     const std::string Tag(64, 'x');
     Queue.SetOnReaderFound([&Queue, &Lines, Tag](const std::u16string& Name) {
-        Queue.SetOnReaderFound([&Lines](const std::u16string& N) { Lines.push_back("new " + Narrow(N)); });
+        Queue.SetOnReaderFound(
+            [&Lines](const std::u16string& N) { Lines.push_back("new " + Narrow(N)); });
         Lines.push_back("old " + Narrow(Name) + " " + std::to_string(Tag.size()));
     });
     Queue.ReaderFoundAsync(nullptr, u"A");
@@ -541,7 +547,9 @@ TEST(EventQueueModel, RandomPostingAndDispatchFollowTheLatestWinsRule) {
     const std::array<std::u16string, 5> Readers = {u"A", u"a", u"Lecteur 1", u"lecteur 1",
                                                    u"LECTEUR 1"};
     std::mt19937 Random(20240611);
-    auto Pick = [&](int Count) { return static_cast<int>(Random() % static_cast<unsigned>(Count)); };
+    auto Pick = [&](int Count) {
+        return static_cast<int>(Random() % static_cast<unsigned>(Count));
+    };
 
     TPCSCEventList Queue;
     TModel Model;
@@ -561,7 +569,9 @@ TEST(EventQueueModel, RandomPostingAndDispatchFollowTheLatestWinsRule) {
         std::function<void(const std::u16string&)> Simple;
         TPCSCCardInsertProc Insert;
         if (On) {
-            Simple = [&Note, Kind](const std::u16string& Name) { Note(Describe(Kind, Narrow(Name))); };
+            Simple = [&Note, Kind](const std::u16string& Name) {
+                Note(Describe(Kind, Narrow(Name)));
+            };
             Insert = [&Note](const std::u16string& Name, const std::u16string& Atr) {
                 Note(Describe(TEventType::evCardInsert, Narrow(Name), Narrow(Atr)));
             };
@@ -585,8 +595,8 @@ TEST(EventQueueModel, RandomPostingAndDispatchFollowTheLatestWinsRule) {
             Bytes Atr(Pick(4));
             for (auto& b : Atr) b = static_cast<std::uint8_t>(Random());
             Post(Queue, Kind, Reader, Atr);
-            Model.Queue.push_back({Kind, Narrow(Reader),
-                                   Kind == TEventType::evCardInsert ? ModelAtr(Atr) : ""});
+            Model.Queue.push_back(
+                {Kind, Narrow(Reader), Kind == TEventType::evCardInsert ? ModelAtr(Atr) : ""});
         } else if (Roll < 92) {
             NestBudget = Model.NestBudget = Pick(4) == 0 ? 1 + Pick(2) : 0;
             Queue.ProcessEvent();

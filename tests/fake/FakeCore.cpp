@@ -187,8 +187,8 @@ LONG Connect(const char* exported, SCARDCONTEXT context, const std::optional<std
     return SCARD_S_SUCCESS;
 }
 
-LONG Reconnect(SCARDHANDLE hCard, DWORD shareMode, DWORD preferredProtocols,
-               DWORD initialization, LPDWORD activeProtocol) {
+LONG Reconnect(SCARDHANDLE hCard, DWORD shareMode, DWORD preferredProtocols, DWORD initialization,
+               LPDWORD activeProtocol) {
     State& s = S();
     Lock lock(s.mutex);
     Arg(s, "SCardReconnect", 1, shareMode);
@@ -400,8 +400,8 @@ FAKE_EXPORT void fake_pcsc_set_card_protocol(const char* name, unsigned long pro
     if (Reader* r = FindReader(s, name)) r->protocol = protocol;
 }
 
-FAKE_EXPORT void fake_pcsc_set_attrib(const char* name, unsigned long id,
-                                      const unsigned char* data, std::size_t len) {
+FAKE_EXPORT void fake_pcsc_set_attrib(const char* name, unsigned long id, const unsigned char* data,
+                                      std::size_t len) {
     State& s = S();
     Lock lock(s.mutex);
     if (Reader* r = FindReader(s, name)) r->attributes[id].assign(data, data + len);

@@ -146,10 +146,9 @@ LONG ReleaseContext(SCARDCONTEXT context);
 LONG IsValidContext(SCARDCONTEXT context);
 // `reader` is empty when the caller gave none.
 LONG Connect(const char* exported, SCARDCONTEXT context, const std::optional<std::string>& reader,
-             DWORD shareMode, DWORD preferredProtocols, LPSCARDHANDLE card,
-             LPDWORD activeProtocol);
-LONG Reconnect(SCARDHANDLE card, DWORD shareMode, DWORD preferredProtocols,
-               DWORD initialization, LPDWORD activeProtocol);
+             DWORD shareMode, DWORD preferredProtocols, LPSCARDHANDLE card, LPDWORD activeProtocol);
+LONG Reconnect(SCARDHANDLE card, DWORD shareMode, DWORD preferredProtocols, DWORD initialization,
+               LPDWORD activeProtocol);
 LONG Disconnect(SCARDHANDLE card, DWORD disposition);
 LONG BeginTransaction(SCARDHANDLE card);
 LONG EndTransaction(SCARDHANDLE card, DWORD disposition);
@@ -220,7 +219,8 @@ LONG GetStatusChange(const char* exported, SCARDCONTEXT hContext, DWORD timeout,
                         change = change || ((rs.dwCurrentState >> 16) & 0xFFFF) != counter;
                     }
                 }
-                rs.dwEventState = change ? (SCARD_STATE_CHANGED | (counter << 16)) : (counter << 16);
+                rs.dwEventState =
+                    change ? (SCARD_STATE_CHANGED | (counter << 16)) : (counter << 16);
                 anyChange = anyChange || change;
                 continue;
             }
@@ -229,8 +229,8 @@ LONG GetStatusChange(const char* exported, SCARDCONTEXT hContext, DWORD timeout,
             const DWORD flags = ReportedState(s, *reader);
             const DWORD known = rs.dwCurrentState & 0xFFFF & ~DWORD{SCARD_STATE_CHANGED};
             const bool change = rs.dwCurrentState == SCARD_STATE_UNAWARE || known != flags;
-            rs.dwEventState = flags | (change ? SCARD_STATE_CHANGED : 0) |
-                              ((reader->events & 0xFFFF) << 16);
+            rs.dwEventState =
+                flags | (change ? SCARD_STATE_CHANGED : 0) | ((reader->events & 0xFFFF) << 16);
             const std::size_t atrLen = std::min(reader->atr.size(), sizeof(rs.rgbAtr));
             rs.cbAtr = (flags & SCARD_STATE_PRESENT) ? static_cast<DWORD>(atrLen) : 0;
             std::copy_n(reader->atr.begin(), rs.cbAtr, rs.rgbAtr);

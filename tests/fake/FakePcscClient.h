@@ -32,7 +32,9 @@ int UnsetEnvironment(const char* name);
 inline int setenv(const char* name, const char* value, int overwrite) {
     return fake::win32::SetEnvironment(name, value, overwrite);
 }
-inline int unsetenv(const char* name) { return fake::win32::UnsetEnvironment(name); }
+inline int unsetenv(const char* name) {
+    return fake::win32::UnsetEnvironment(name);
+}
 #endif
 
 namespace fake {
@@ -41,7 +43,9 @@ namespace fake {
 // it here: one that is missing, or that is no smart-card library.
 class LibraryOverride {
 public:
-    explicit LibraryOverride(const std::string& path) { setenv("VARDEL_PCSC_LIBRARY", path.c_str(), 1); }
+    explicit LibraryOverride(const std::string& path) {
+        setenv("VARDEL_PCSC_LIBRARY", path.c_str(), 1);
+    }
     ~LibraryOverride() { unsetenv("VARDEL_PCSC_LIBRARY"); }
     LibraryOverride(const LibraryOverride&) = delete;
     LibraryOverride& operator=(const LibraryOverride&) = delete;
@@ -71,7 +75,9 @@ public:
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
 
-    void SetService(bool up) { Get<decltype(&fake_pcsc_set_service)>("fake_pcsc_set_service")(up); }
+    void SetService(bool up) {
+        Get<decltype(&fake_pcsc_set_service)>("fake_pcsc_set_service")(up);
+    }
     void AddReader(const std::string& name) {
         Get<decltype(&fake_pcsc_add_reader)>("fake_pcsc_add_reader")(name.c_str());
     }
@@ -85,31 +91,36 @@ public:
     }
     void SetResponse(const std::string& name, const std::vector<unsigned char>& data) {
         Get<decltype(&fake_pcsc_set_response)>("fake_pcsc_set_response")(name.c_str(), data.data(),
-                                                                          data.size());
+                                                                         data.size());
     }
     void SetCardProtocol(const std::string& name, unsigned long protocol) {
         Get<decltype(&fake_pcsc_set_card_protocol)>("fake_pcsc_set_card_protocol")(name.c_str(),
-                                                                                    protocol);
+                                                                                   protocol);
     }
-    void SetAttrib(const std::string& name, unsigned long id, const std::vector<unsigned char>& data) {
+    void SetAttrib(const std::string& name, unsigned long id,
+                   const std::vector<unsigned char>& data) {
         Get<decltype(&fake_pcsc_set_attrib)>("fake_pcsc_set_attrib")(name.c_str(), id, data.data(),
-                                                                      data.size());
+                                                                     data.size());
     }
     void SetControlReply(const std::string& name, const std::vector<unsigned char>& data) {
         Get<decltype(&fake_pcsc_set_control_reply)>("fake_pcsc_set_control_reply")(
             name.c_str(), data.data(), data.size());
     }
     void ForceResult(const std::string& entry, long code, int times) {
-        Get<decltype(&fake_pcsc_force_result)>("fake_pcsc_force_result")(entry.c_str(), code, times);
+        Get<decltype(&fake_pcsc_force_result)>("fake_pcsc_force_result")(entry.c_str(), code,
+                                                                         times);
     }
     void OverstateLength(const std::string& entry, unsigned long length, int times) {
-        Get<decltype(&fake_pcsc_overstate_length)>("fake_pcsc_overstate_length")(entry.c_str(), length, times);
+        Get<decltype(&fake_pcsc_overstate_length)>("fake_pcsc_overstate_length")(entry.c_str(),
+                                                                                 length, times);
     }
     void SetRawReaderList(const std::string& bytes) {
         Get<decltype(&fake_pcsc_set_raw_reader_list)>("fake_pcsc_set_raw_reader_list")(
             bytes.data(), bytes.size());
     }
-    void SetPnpMode(int mode) { Get<decltype(&fake_pcsc_set_pnp_mode)>("fake_pcsc_set_pnp_mode")(mode); }
+    void SetPnpMode(int mode) {
+        Get<decltype(&fake_pcsc_set_pnp_mode)>("fake_pcsc_set_pnp_mode")(mode);
+    }
     long Calls(const std::string& entry) {
         return Get<decltype(&fake_pcsc_calls)>("fake_pcsc_calls")(entry.c_str());
     }
@@ -119,9 +130,13 @@ public:
     std::string LastText(const std::string& entry) {
         return Get<decltype(&fake_pcsc_last_text)>("fake_pcsc_last_text")(entry.c_str());
     }
-    long OpenContexts() { return Get<decltype(&fake_pcsc_open_contexts)>("fake_pcsc_open_contexts")(); }
+    long OpenContexts() {
+        return Get<decltype(&fake_pcsc_open_contexts)>("fake_pcsc_open_contexts")();
+    }
 
-    const std::string& Path() const { return path_; }
+    const std::string& Path() const {
+        return path_;
+    }
 
 private:
     template <typename F>

@@ -13,7 +13,9 @@ namespace fake::win32 {
 
 using win32text::Wide;
 
-void* Load(const std::string& path) { return LoadLibraryW(Wide(path).c_str()); }
+void* Load(const std::string& path) {
+    return LoadLibraryW(Wide(path).c_str());
+}
 
 void* Symbol(void* module, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));

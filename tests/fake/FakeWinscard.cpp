@@ -40,7 +40,9 @@ static_assert(sizeof(SCARD_READERSTATEW::rgbAtr) == 36,
 
 using win32text::Wide;
 
-std::string Utf8Of(LPCWSTR text) { return text ? win32text::Narrow(text) : std::string(); }
+std::string Utf8Of(LPCWSTR text) {
+    return text ? win32text::Narrow(text) : std::string();
+}
 
 // The names of SCARD_READERSTATEW records.
 struct WideNames {
@@ -125,9 +127,9 @@ FAKE_EXPORT LONG WINAPI SCardEndTransaction(SCARDHANDLE hCard, DWORD dwDispositi
 
 #ifndef FAKE_PCSC_NO_STATUS
 // Windows hands out the reader's names as a multi-string: two NULs.
-FAKE_EXPORT LONG WINAPI SCardStatusW(SCARDHANDLE hCard, LPWSTR szReaderName,
-                                     LPDWORD pcchReaderLen, LPDWORD pdwState,
-                                     LPDWORD pdwProtocol, LPBYTE pbAtr, LPDWORD pcbAtrLen) {
+FAKE_EXPORT LONG WINAPI SCardStatusW(SCARDHANDLE hCard, LPWSTR szReaderName, LPDWORD pcchReaderLen,
+                                     LPDWORD pdwState, LPDWORD pdwProtocol, LPBYTE pbAtr,
+                                     LPDWORD pcbAtrLen) {
     return core::Status("SCardStatusW", hCard, szReaderName, pcchReaderLen, pdwState, pdwProtocol,
                         pbAtr, pcbAtrLen, [](const std::string& name) {
                             std::wstring names = Wide(name);
@@ -140,8 +142,7 @@ FAKE_EXPORT LONG WINAPI SCardStatusW(SCARDHANDLE hCard, LPWSTR szReaderName,
 
 #ifndef FAKE_PCSC_NO_GETSTATUSCHANGE
 FAKE_EXPORT LONG WINAPI SCardGetStatusChangeW(SCARDCONTEXT hContext, DWORD dwTimeout,
-                                              LPSCARD_READERSTATEW rgReaderStates,
-                                              DWORD cReaders) {
+                                              LPSCARD_READERSTATEW rgReaderStates, DWORD cReaders) {
     return core::GetStatusChange("SCardGetStatusChangeW", hContext, dwTimeout, rgReaderStates,
                                  cReaders, WideNames());
 }
@@ -155,13 +156,12 @@ FAKE_EXPORT LONG WINAPI SCardCancel(SCARDCONTEXT hContext) {
 FAKE_EXPORT LONG WINAPI SCardListReadersW(SCARDCONTEXT hContext, LPCWSTR mszGroups,
                                           LPWSTR mszReaders, LPDWORD pcchReaders) {
     return core::ListReaders("SCardListReadersW", hContext, mszGroups != nullptr, mszReaders,
-                             pcchReaders, [](const std::string& list, bool) {
-                                 return MultiString(list, Wide);
-                             });
+                             pcchReaders,
+                             [](const std::string& list, bool) { return MultiString(list, Wide); });
 }
 
-FAKE_EXPORT LONG WINAPI SCardListReadersA(SCARDCONTEXT hContext, LPCSTR mszGroups,
-                                          LPSTR mszReaders, LPDWORD pcchReaders) {
+FAKE_EXPORT LONG WINAPI SCardListReadersA(SCARDCONTEXT hContext, LPCSTR mszGroups, LPSTR mszReaders,
+                                          LPDWORD pcchReaders) {
     // Raw bytes a test set go out as they are; names go in the ANSI code page.
     return core::ListReaders("SCardListReadersA", hContext, mszGroups != nullptr, mszReaders,
                              pcchReaders, [](const std::string& list, bool raw) {

@@ -21,8 +21,8 @@
 namespace {
 
 struct Expected {
-    bool complete = false;             // the empty name was found inside the buffer
-    std::vector<std::string> names;    // the bytes of each complete name
+    bool complete = false;           // the empty name was found inside the buffer
+    std::vector<std::string> names;  // the bytes of each complete name
 };
 
 Expected Model(std::span<const char> buffer) {

@@ -16,13 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (std::size_t i = 0; i < info.protocols.size(); ++i) {
         FUZZ_CHECK(info.protocols[i] < 15);
-        FUZZ_CHECK(std::count(info.protocols.begin(), info.protocols.end(), info.protocols[i]) == 1);
+        FUZZ_CHECK(std::count(info.protocols.begin(), info.protocols.end(), info.protocols[i]) ==
+                   1);
     }
     FUZZ_CHECK(info.historical.size() <= 15);
     FUZZ_CHECK(!info.fi || (*info.fi >= 372 && *info.fi <= 2048));
     FUZZ_CHECK(!info.di || (*info.di >= 1 && *info.di <= 64));
-    FUZZ_CHECK((info.convention == pcsc::AtrConvention::Unknown) ==
-               (info.problem == pcsc::AtrProblem::Empty || info.problem == pcsc::AtrProblem::InvalidTs));
+    FUZZ_CHECK(
+        (info.convention == pcsc::AtrConvention::Unknown) ==
+        (info.problem == pcsc::AtrProblem::Empty || info.problem == pcsc::AtrProblem::InvalidTs));
     if (!info.Valid()) return 0;
 
     // A well-formed answer.

@@ -29,7 +29,10 @@ using pcsc::TEventType;
 
 // Names that differ only in case are different readers; the empty name is a
 // name like any other to the queue.
-const std::u16string kNames[] = {u"Lecteur A", u"lecteur a", u"Lecteur B", u"",
+const std::u16string kNames[] = {u"Lecteur A",
+                                 u"lecteur a",
+                                 u"Lecteur B",
+                                 u"",
                                  u"Lecteur \u00e9 \u4e2d\u6587 \U0001F600",
                                  u"Lab Reader 0 00 00"};
 constexpr std::size_t kNameCount = sizeof kNames / sizeof kNames[0];
@@ -73,29 +76,17 @@ public:
         while (!in_.Empty()) {
             switch (in_.Below(8)) {
                 case 0:
-                case 1:
-                    PostFromInput();
-                    break;
-                case 2:
-                    PostOddEntry(in_.Bit());
-                    break;
-                case 3:
-                    DispatchCatching(false);
-                    break;
-                case 4:
-                    DispatchCatching(true);
-                    break;
-                case 5:
-                    Subscribe(1 + static_cast<int>(in_.Below(5)), in_.Bit());
-                    break;
+                case 1: PostFromInput(); break;
+                case 2: PostOddEntry(in_.Bit()); break;
+                case 3: DispatchCatching(false); break;
+                case 4: DispatchCatching(true); break;
+                case 5: Subscribe(1 + static_cast<int>(in_.Below(5)), in_.Bit()); break;
                 case 6:
                     // The idle loop: one event per pass until none is left.
                     for (int passes = 0; queue_->Count() > 0 && passes < 1000; ++passes)
                         DispatchCatching(false);
                     break;
-                case 7:
-                    Recreate();
-                    break;
+                case 7: Recreate(); break;
             }
             FUZZ_CHECK(queue_->Count() == model_.size());
             FUZZ_CHECK(!processing_);
@@ -128,7 +119,7 @@ private:
         ModelEvent event = model_.front();
         model_.pop_front();
         if (event.empty || event.kind < 1 || event.kind > 5) return std::nullopt;
-        if (ModelHasPending(event.kind, event.name)) return std::nullopt;  // superseded
+        if (ModelHasPending(event.kind, event.name)) return std::nullopt;   // superseded
         if (event.kind != kCardRemove && processing_) return std::nullopt;  // refused
         if (!subscribed_[event.kind]) return std::nullopt;
         return event;
@@ -153,12 +144,8 @@ private:
                 queue_->SetOnCardInsert(on ? pcsc::TPCSCCardInsertProc(withAtr) : nullptr);
                 break;
             }
-            case 2:
-                queue_->SetOnCardRemove(on ? pcsc::TPCSCCardRemoveProc(text) : nullptr);
-                break;
-            case 3:
-                queue_->SetOnCardError(on ? pcsc::TPCSCCardErrorProc(text) : nullptr);
-                break;
+            case 2: queue_->SetOnCardRemove(on ? pcsc::TPCSCCardRemoveProc(text) : nullptr); break;
+            case 3: queue_->SetOnCardError(on ? pcsc::TPCSCCardErrorProc(text) : nullptr); break;
             case 4:
                 queue_->SetOnReaderFound(on ? pcsc::TPCSCReaderFoundProc(text) : nullptr);
                 break;
@@ -287,9 +274,7 @@ private:
         for (std::size_t i = 0; i < count; ++i) {
             switch (in_.Below(8)) {
                 case 0:
-                case 1:
-                    PostFromInput();
-                    break;
+                case 1: PostFromInput(); break;
                 case 2:
                 case 3: {
                     // A nested message loop dispatching again.
@@ -302,14 +287,11 @@ private:
                         Dispatch(all);
                     break;
                 }
-                case 4:
-                    throw ThrownByCallback{};
+                case 4: throw ThrownByCallback{};
                 case 5:
                     Subscribe(kind, false);  // a callback that removes itself
                     break;
-                case 6:
-                    Subscribe(1 + static_cast<int>(in_.Below(5)), in_.Bit());
-                    break;
+                case 6: Subscribe(1 + static_cast<int>(in_.Below(5)), in_.Bit()); break;
                 case 7:
                     // The same kind again, as a reader going back and forth.
                     Post(kind, kNames[in_.Below(kNameCount)], pcsc::Bytes{0x3B, 0x00});

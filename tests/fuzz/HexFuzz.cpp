@@ -12,7 +12,9 @@
 
 namespace {
 
-bool IsUpperHexDigit(char16_t c) { return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'); }
+bool IsUpperHexDigit(char16_t c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');
+}
 
 int PlainDigitValue(char16_t c) {
     if (c >= u'0' && c <= u'9') return c - u'0';

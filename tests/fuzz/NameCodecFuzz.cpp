@@ -18,9 +18,12 @@
 
 namespace {
 
-
-bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsHigh(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLow(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
 
 bool HasUnpairedSurrogate(std::u16string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -60,7 +63,8 @@ void CheckText(std::u16string_view text) {
     for (std::size_t i = 0; i < shown.size(); ++i) {
         const char16_t c = shown[i];
         const bool harmful = (c < 0x20 && c != u'\t') || (c >= 0x7F && c <= 0x9F) || c == 0x2028 ||
-                             c == 0x2029 || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+                             c == 0x2029 || (c >= 0x202A && c <= 0x202E) ||
+                             (c >= 0x2066 && c <= 0x2069);
         FUZZ_CHECK_MSG(!harmful, fuzz::Printable(shown));
         FUZZ_CHECK(c == text[i] || c == 0xFFFD);
     }

@@ -45,18 +45,20 @@ void RemoveRoot() {
 }
 
 const char* const kComponents[] = {
-    "pci0000:00", "0000:00:14.0", "usb1",       "usb2",   "1-1",    "1-2",     "1-1.4",
-    "1-1:1.0",    "1-1:1.1",      "1-2:1.0",    "1-1.4:1.2", "ttyUSB0", "tty", "platform",
-    "serial8250", "pnp0",         "00:05",      "virtual", "port1",  "usb",   ":",
+    "pci0000:00", "0000:00:14.0", "usb1",    "usb2",      "1-1",     "1-2", "1-1.4",
+    "1-1:1.0",    "1-1:1.1",      "1-2:1.0", "1-1.4:1.2", "ttyUSB0", "tty", "platform",
+    "serial8250", "pnp0",         "00:05",   "virtual",   "port1",   "usb", ":",
 };
 const char* const kTtyNames[] = {
-    "ttyACM0", "ttyACM1", "ttyACM2", "ttyACM10", "ttyACM01", "ttyACM001", "ttyUSB0", "ttyUSB9",
-    "ttyUSB10", "ttyS0", "ttyS10", "tty0", "console", "ttyUSB", "tty\xc3\xa9", "tty\xff", "tty\xfe",
-    "10", "9", "a1b2", "a01b", "a1b", "ttyACM0a", "ttyACM00",
+    "ttyACM0", "ttyACM1", "ttyACM2",     "ttyACM10", "ttyACM01", "ttyACM001",
+    "ttyUSB0", "ttyUSB9", "ttyUSB10",    "ttyS0",    "ttyS10",   "tty0",
+    "console", "ttyUSB",  "tty\xc3\xa9", "tty\xff",  "tty\xfe",  "10",
+    "9",       "a1b2",    "a01b",        "a1b",      "ttyACM0a", "ttyACM00",
 };
 const char* const kByIdNames[] = {
-    "usb-Vendor_Reader_0001-if00", "usb-Vendor_Reader_0001-if01", "usb-ACME_Lecteur-if00",
-    "a", "usb-\xc3\xa9t\xc3\xa9-if00", "usb-\xff-if00",
+    "usb-Vendor_Reader_0001-if00", "usb-Vendor_Reader_0001-if01",
+    "usb-ACME_Lecteur-if00",       "a",
+    "usb-\xc3\xa9t\xc3\xa9-if00",  "usb-\xff-if00",
 };
 const char* const kBuses[] = {"usb", "usb-serial", "platform", "pnp", "tty"};
 
@@ -137,9 +139,7 @@ public:
                 MakeDirectories(classTty.parent_path());
                 MakeFile(classTty);
                 break;
-            default:
-                MakeDirectories(classTty);
-                break;
+            default: MakeDirectories(classTty); break;
         }
         if ((flags & 8) == 0) MakeDirectories(gRoot / "dev/serial/by-id");
 
@@ -191,10 +191,10 @@ private:
             case 2: MakeLink(RelativeFrom(node, gRoot / "sys/bus/usb-serial"), link); break;
             case 3: MakeLink(RelativeFrom(node, gRoot / "sys/bus/platform"), link); break;
             case 4: MakeLink(RelativeFrom(node, gRoot / "sys/bus/pnp"), link); break;
-            case 5: MakeLink("../bus/usb/", link); break;          // trailing slash
-            case 6: MakeLink("../../gone/bus/usb", link); break;   // broken, usb by name
-            case 7: MakeLink("subsystem", link); break;            // itself
-            case 8: MakeFile(link); break;                         // not a link
+            case 5: MakeLink("../bus/usb/", link); break;         // trailing slash
+            case 6: MakeLink("../../gone/bus/usb", link); break;  // broken, usb by name
+            case 7: MakeLink("subsystem", link); break;           // itself
+            case 8: MakeFile(link); break;                        // not a link
         }
     }
 
@@ -226,8 +226,8 @@ private:
             case 1: MakeLink(RelativeFrom(dir, device), link); break;
             case 2: MakeLink(device, link); break;
             case 3: MakeLink("../../../devices/gone", link); break;  // unplugged
-            case 4: MakeLink("device", link); break;                  // itself
-            case 5:                                                    // a loop of two
+            case 4: MakeLink("device", link); break;                 // itself
+            case 5:                                                  // a loop of two
                 MakeLink("other", link);
                 MakeLink("device", dir / "other");
                 break;
@@ -275,8 +275,8 @@ private:
     // (directly, as cdc-acm does, or under a port node, as usb-serial does).
     void UsbInterfaceWithTty() {
         const fs::path device = gRoot / "sys/devices/pci0000:00/usb1" / Pick(in_, kComponents);
-        const fs::path interface = device / (device.filename().string() + ":1." +
-                                             std::to_string(in_.Below(3)));
+        const fs::path interface =
+            device / (device.filename().string() + ":1." + std::to_string(in_.Below(3)));
         MakeDirectories(interface);
         Subsystem(device, 1);
         Subsystem(interface, 1);
@@ -296,8 +296,8 @@ private:
     void ByIdLink() {
         const fs::path dir = gRoot / "dev/serial/by-id";
         const std::string name = in_.Below(4) == 0 ? FreeName(in_, "id") : Pick(in_, kByIdNames);
-        const std::string tty = ttys_.empty() || in_.Below(4) == 0 ? TtyName()
-                                                                   : ttys_[in_.Below(ttys_.size())];
+        const std::string tty =
+            ttys_.empty() || in_.Below(4) == 0 ? TtyName() : ttys_[in_.Below(ttys_.size())];
         const fs::path link = dir / name;
         switch (in_.Below(6)) {
             case 0: MakeLink("../../" + tty, link); break;  // as udev makes them

@@ -39,10 +39,15 @@ public:
         Get<decltype(&fake_pcsc_remove_reader)>("fake_pcsc_remove_reader")(name.c_str());
     }
     void SetRawReaderList(const std::string& bytes) {
-        Get<decltype(&fake_pcsc_set_raw_reader_list)>("fake_pcsc_set_raw_reader_list")(bytes.data(), bytes.size());
+        Get<decltype(&fake_pcsc_set_raw_reader_list)>("fake_pcsc_set_raw_reader_list")(
+            bytes.data(), bytes.size());
     }
-    long Calls(const std::string& entry) { return Get<decltype(&fake_pcsc_calls)>("fake_pcsc_calls")(entry.c_str()); }
-    long OpenContexts() { return Get<decltype(&fake_pcsc_open_contexts)>("fake_pcsc_open_contexts")(); }
+    long Calls(const std::string& entry) {
+        return Get<decltype(&fake_pcsc_calls)>("fake_pcsc_calls")(entry.c_str());
+    }
+    long OpenContexts() {
+        return Get<decltype(&fake_pcsc_open_contexts)>("fake_pcsc_open_contexts")();
+    }
 
 private:
     template <typename F>

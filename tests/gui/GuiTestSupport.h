@@ -71,7 +71,8 @@ inline std::vector<checks::ReportPiece> ReadPieces(const QTextEdit& pane) {
         // A block's character format is that of the line break before it.
         if (const QTextBlock next = block.next(); next.isValid()) {
             const QTextCharFormat format = next.charFormat();
-            pieces.push_back({u"\r\n", StyleOf(format), gui::FromQColor(format.foreground().color())});
+            pieces.push_back(
+                {u"\r\n", StyleOf(format), gui::FromQColor(format.foreground().color())});
         }
     }
     return Merged(pieces);
@@ -82,12 +83,16 @@ inline std::string Describe(const std::vector<checks::ReportPiece>& pieces) {
     for (const checks::ReportPiece& piece : pieces) {
         std::string text = QString::fromStdU16String(piece.text).toStdString();
         std::string visible;
-        for (char c : text) visible += c == '\r' ? std::string("\\r") : c == '\n' ? std::string("\\n") : std::string(1, c);
+        for (char c : text)
+            visible += c == '\r'   ? std::string("\\r")
+                       : c == '\n' ? std::string("\\n")
+                                   : std::string(1, c);
         char color[16];
         std::snprintf(color, sizeof color, "%06X", static_cast<unsigned>(piece.color));
-        out += "  {\"" + visible + "\" " + (piece.style.bold ? "B" : "") + (piece.style.italic ? "I" : "") +
-               (piece.style.underline ? "U" : "") + (piece.style.strikeOut ? "S" : "") +
-               (piece.style == checks::kPlain ? "plain" : "") + " #" + color + "}\n";
+        out += "  {\"" + visible + "\" " + (piece.style.bold ? "B" : "") +
+               (piece.style.italic ? "I" : "") + (piece.style.underline ? "U" : "") +
+               (piece.style.strikeOut ? "S" : "") + (piece.style == checks::kPlain ? "plain" : "") +
+               " #" + color + "}\n";
     }
     return out.empty() ? std::string("  (empty)\n") : out;
 }
@@ -120,11 +125,12 @@ inline bool Serve(const std::function<bool()>& done, std::chrono::milliseconds g
 // program itself posts (a reader manager's hand-overs) keeps it going, so a
 // condition that the program reaches only when prompted fails at the guard.
 // done() must turn true on the GUI thread.
-inline bool ServeUnprompted(const std::function<bool()>& done, std::chrono::milliseconds guard = kGuard) {
+inline bool ServeUnprompted(const std::function<bool()>& done,
+                            std::chrono::milliseconds guard = kGuard) {
     if (done()) return true;
     QEventLoop loop;
-    const QMetaObject::Connection checking =
-        QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &loop, [&] {
+    const QMetaObject::Connection checking = QObject::connect(
+        QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &loop, [&] {
             if (done()) loop.quit();
         });
     QTimer::singleShot(guard, &loop, &QEventLoop::quit);

@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
         pages->setCurrentIndex(i);
         for (QPushButton* button : pages->widget(i)->findChildren<QPushButton*>()) {
             const QPoint centre = button->mapTo(&window, button->rect().center());
-            std::printf("button %s %d %d\n", qPrintable(button->objectName()), centre.x(), centre.y());
+            std::printf("button %s %d %d\n", qPrintable(button->objectName()), centre.x(),
+                        centre.y());
         }
     }
     auto* quit = window.findChild<QPushButton*>(QStringLiteral("btn_quit"));

@@ -24,10 +24,11 @@ namespace {
 class Worker {
 public:
     template <typename F>
-    explicit Worker(F&& body) : thread_([this, body = std::forward<F>(body)] {
-          body(*this);
-          done_.store(true);
-      }) {}
+    explicit Worker(F&& body)
+        : thread_([this, body = std::forward<F>(body)] {
+              body(*this);
+              done_.store(true);
+          }) {}
     ~Worker() { thread_.join(); }
     bool Done() const { return done_.load(); }
 
@@ -91,7 +92,8 @@ void QtMainThreadTest::anExceptionOfTheCallReachesTheWorker() {
     const auto owner = pcsc::MainThreadDispatcher::NewOwner();
     Worker worker([&](Worker& self) {
         try {
-            pcsc::SynchronizeWithMainThread(owner, [] { throw std::runtime_error("échec sur le fil principal"); });
+            pcsc::SynchronizeWithMainThread(
+                owner, [] { throw std::runtime_error("échec sur le fil principal"); });
         } catch (const std::runtime_error& e) {
             self.error = e.what();
         }
@@ -113,7 +115,8 @@ void QtMainThreadTest::cancellingAnOwnerReleasesItsWorker() {
         // owner is cancelled.
         Worker worker([&](Worker& self) {
             handing.store(true);
-            self.results.push_back(pcsc::SynchronizeWithMainThread(owner, [&] { ran.store(true); }));
+            self.results.push_back(
+                pcsc::SynchronizeWithMainThread(owner, [&] { ran.store(true); }));
         });
         while (!handing.load()) QThread::yieldCurrentThread();
         mainThread_->Cancel(owner);
@@ -122,7 +125,9 @@ void QtMainThreadTest::cancellingAnOwnerReleasesItsWorker() {
     }
     QVERIFY(!ran.load());
     // Other owners are still served.
-    Worker worker([&](Worker& self) { self.results.push_back(pcsc::SynchronizeWithMainThread(other, [] {})); });
+    Worker worker([&](Worker& self) {
+        self.results.push_back(pcsc::SynchronizeWithMainThread(other, [] {}));
+    });
     QVERIFY(Serve([&] { return worker.Done(); }));
     QCOMPARE(worker.results, std::vector<HandOver>{HandOver::Ran});
 }

@@ -61,7 +61,9 @@ private Q_SLOTS:
 private:
     QWidget& W() { return *window_; }
     QTextEdit* Pane(const char* name) { return Find<QTextEdit>(W(), name); }
-    void Press(const char* button) { QTest::mouseClick(Find<QPushButton>(W(), button), Qt::LeftButton); }
+    void Press(const char* button) {
+        QTest::mouseClick(Find<QPushButton>(W(), button), Qt::LeftButton);
+    }
     void ShowTab(int index) {
         QTabBar* bar = Find<QTabWidget>(W(), "PageControl1")->tabBar();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
@@ -118,7 +120,8 @@ void WindowLabTest::serviceTabFollowsTheServiceAsItComesAndGoes() {
     // Back: its readers are appended once more, with another tab shown.
     ShowTab(1);
     RunServed("lab-service start");
-    QVERIFY(PaneShows("lecteur1", Pieces{kServiceConnected, kReaderListTitle, Lines({R0, R1, R0, R1})}));
+    QVERIFY(PaneShows("lecteur1",
+                      Pieces{kServiceConnected, kReaderListTitle, Lines({R0, R1, R0, R1})}));
 }
 
 void WindowLabTest::serviceTabAppendsTheReadersOfARestartedService() {
@@ -137,7 +140,9 @@ void WindowLabTest::directTabListsTheLabReaders() {
     ShowTab(2);
     Press("SpeedButton2");
     ComparePieces(ReadPieces(*Pane("lecteur3")),
-                  Pieces{{u"Connecté à la DLL\r\n", checks::kBold, checks::kGreen}, kReaderListTitle, Lines({R0, R1})});
+                  Pieces{{u"Connecté à la DLL\r\n", checks::kBold, checks::kGreen},
+                         kReaderListTitle,
+                         Lines({R0, R1})});
     auto* combo = Find<QComboBox>(W(), "ComboBox1");
     QCOMPARE(combo->count(), 2);
     QCOMPARE(combo->itemText(0), Q(R0));
@@ -148,8 +153,8 @@ void WindowLabTest::directTabListsTheLabReaders() {
     Press("SpeedButton2");
     ComparePieces(ReadPieces(*Pane("lecteur3")),
                   Pieces{{u"Erreur lors de la connexion à la DLL\r\n", checks::kBold, checks::kRed},
-                         {u"Erreur (-2146435043) : The Smart card resource manager is not running.", checks::kPlain,
-                          checks::kBlack}});
+                         {u"Erreur (-2146435043) : The Smart card resource manager is not running.",
+                          checks::kPlain, checks::kBlack}});
     QCOMPARE(combo->count(), 2);
     lab::Service("start");
 }

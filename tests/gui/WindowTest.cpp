@@ -44,7 +44,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const ReportPiece kServiceConnected{u"Connecté au service\r\n", checks::kBold, checks::kGreen};
-const ReportPiece kServiceFailed{u"Erreur lors de la connexion au service\r\n", checks::kBold, checks::kRed};
+const ReportPiece kServiceFailed{u"Erreur lors de la connexion au service\r\n", checks::kBold,
+                                 checks::kRed};
 const ReportPiece kReaderListTitle{u"Liste des lecteurs :\r\n", checks::kUnderline, checks::kBlack};
 const ReportPiece kDllConnected{u"Connecté à la DLL\r\n", checks::kBold, checks::kGreen};
 
@@ -55,7 +56,9 @@ ReportPiece Plain(std::u16string text) {
 // A sysfs and /dev tree, as the kernel and udev lay them out.
 class SysfsTree {
 public:
-    SysfsTree() : root_(dir_.path().toStdString()) { fs::create_directories(root_ / "sys/class/tty"); }
+    SysfsTree() : root_(dir_.path().toStdString()) {
+        fs::create_directories(root_ / "sys/class/tty");
+    }
 
     const fs::path& Root() const { return root_; }
 
@@ -70,7 +73,8 @@ public:
         const fs::path dir = root_ / "sys/devices" / device / "tty" / name;
         fs::create_directories(dir);
         fs::create_symlink("../../../" + fs::path(device).filename().string(), dir / "device");
-        fs::create_symlink("../../devices/" + device + "/tty/" + name, root_ / "sys/class/tty" / name);
+        fs::create_symlink("../../devices/" + device + "/tty/" + name,
+                           root_ / "sys/class/tty" / name);
     }
     void ById(const std::string& link, const std::string& tty) {
         fs::create_directories(root_ / "dev/serial/by-id");
@@ -85,7 +89,9 @@ private:
 // Points the serial-port check at a tree for the life of the object.
 class SysfsRootOverride {
 public:
-    explicit SysfsRootOverride(const fs::path& root) { setenv(checks::kSysfsRootVariable, root.c_str(), 1); }
+    explicit SysfsRootOverride(const fs::path& root) {
+        setenv(checks::kSysfsRootVariable, root.c_str(), 1);
+    }
     ~SysfsRootOverride() { unsetenv(checks::kSysfsRootVariable); }
 };
 
@@ -145,7 +151,9 @@ private:
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
         QCOMPARE(Pages()->currentIndex(), index);
     }
-    void Press(const char* button) { QTest::mouseClick(Find<QPushButton>(W(), button), Qt::LeftButton); }
+    void Press(const char* button) {
+        QTest::mouseClick(Find<QPushButton>(W(), button), Qt::LeftButton);
+    }
     QStringList HiddenReaders() {
         QStringList items;
         auto* combo = Find<QComboBox>(W(), "ComboBox1");
@@ -198,8 +206,10 @@ void WindowTest::componentsAreLaidOutAsDesigned_data() {
     QTest::addColumn<QRect>("geometry");
     QTest::addColumn<QString>("className");
 
-    const auto row = [](const char* name, const char* parent, QRect geometry, const char* className) {
-        QTest::newRow(name) << QString::fromLatin1(parent) << geometry << QString::fromLatin1(className);
+    const auto row = [](const char* name, const char* parent, QRect geometry,
+                        const char* className) {
+        QTest::newRow(name) << QString::fromLatin1(parent) << geometry
+                            << QString::fromLatin1(className);
     };
     row("lbl_about1", "fiche_ppal", {108, 14, 361, 29}, "QLabel");
     row("lbl_about2", "fiche_ppal", {8, 51, 580, 29}, "QLabel");
@@ -225,22 +235,26 @@ void WindowTest::componentsAreLaidOutAsDesigned() {
     QVERIFY(component);
     QCOMPARE(QString::fromLatin1(component->metaObject()->className()), className);
     QCOMPARE(component->geometry(), geometry);
-    QWidget* expectedParent = parent == "fiche_ppal" ? &W() : Find(W(), parent.toLatin1().constData());
+    QWidget* expectedParent =
+        parent == "fiche_ppal" ? &W() : Find(W(), parent.toLatin1().constData());
     QVERIFY(expectedParent);
     QCOMPARE(component->parentWidget(), expectedParent);
 }
 
 void WindowTest::textsAndFontsAsDesigned() {
     QCOMPARE(W().objectName(), QStringLiteral("fiche_ppal"));
-    QCOMPARE(QString::fromLatin1(W().metaObject()->className()), QStringLiteral("gui::Tfiche_ppal"));
+    QCOMPARE(QString::fromLatin1(W().metaObject()->className()),
+             QStringLiteral("gui::Tfiche_ppal"));
     QCOMPARE(W().windowTitle(), QStringLiteral("Vardel - Contrôle des lecteurs"));
-    QCOMPARE(Find<QLabel>(W(), "lbl_about1")->text(), QStringLiteral("Contrôle des lecteurs Vitale"));
+    QCOMPARE(Find<QLabel>(W(), "lbl_about1")->text(),
+             QStringLiteral("Contrôle des lecteurs Vitale"));
     QCOMPARE(Find<QLabel>(W(), "lbl_about2")->text(),
              QStringLiteral("Cette application est compatible avec le logiciel Vardel uniquement"));
     QCOMPARE(Find<QLabel>(W(), "lbl_about1")->alignment(), Qt::AlignCenter);
     QCOMPARE(Find<QLabel>(W(), "lbl_about2")->alignment(), Qt::AlignCenter);
     for (const char* button : {"btn_config", "SpeedButton1", "SpeedButton2"}) {
-        QCOMPARE(Find<QPushButton>(W(), button)->text(), QStringLiteral(" Rechercher les lecteurs"));
+        QCOMPARE(Find<QPushButton>(W(), button)->text(),
+                 QStringLiteral(" Rechercher les lecteurs"));
     }
     QCOMPARE(Find<QPushButton>(W(), "btn_quit")->text(), QStringLiteral(" Quitter"));
     QCOMPARE(Pages()->count(), 3);
@@ -284,11 +298,14 @@ void WindowTest::textsAndFontsAsDesigned() {
 void WindowTest::everythingFitsItsComponent() {
     for (const char* name : {"lbl_about1", "lbl_about2", "lbl_link2", "lbl_link3"}) {
         auto* label = Find<QLabel>(W(), name);
-        QVERIFY2(label->sizeHint().width() <= label->width() && label->sizeHint().height() <= label->height(), name);
+        QVERIFY2(label->sizeHint().width() <= label->width() &&
+                     label->sizeHint().height() <= label->height(),
+                 name);
     }
     for (const char* name : {"btn_config", "SpeedButton1", "SpeedButton2", "btn_quit"}) {
         auto* button = Find<QPushButton>(W(), name);
-        const int needed = button->iconSize().width() + button->fontMetrics().horizontalAdvance(button->text());
+        const int needed =
+            button->iconSize().width() + button->fontMetrics().horizontalAdvance(button->text());
         QVERIFY2(needed < button->width() && button->iconSize().height() < button->height(), name);
     }
     QVERIFY(Find(W(), "Bevel2")->geometry().contains(Pages()->geometry()));
@@ -304,7 +321,8 @@ void WindowTest::everythingFitsItsComponent() {
             if (child->isHidden()) continue;
             QVERIFY2(sheet->rect().contains(child->geometry()), qPrintable(child->objectName()));
         }
-        QVERIFY(Pages()->rect().contains(sheet->geometry().translated(sheet->parentWidget()->pos())));
+        QVERIFY(
+            Pages()->rect().contains(sheet->geometry().translated(sheet->parentWidget()->pos())));
     }
 }
 
@@ -353,7 +371,8 @@ void WindowTest::buttonsAreFlatWithTheirPictures() {
     // No frame until hovered: nothing of the button is drawn over the window
     // but its picture and its caption.
     auto* button = Find<QPushButton>(W(), "btn_config");
-    const QImage look = W().grab(QRect(button->mapTo(&W(), QPoint(0, 0)), button->size())).toImage();
+    const QImage look =
+        W().grab(QRect(button->mapTo(&W(), QPoint(0, 0)), button->size())).toImage();
     QCOMPARE(look.pixelColor(1, 1), QColor(Qt::white));
     QCOMPARE(look.pixelColor(look.width() - 2, look.height() / 2), QColor(Qt::white));
 }
@@ -381,8 +400,8 @@ void WindowTest::linksOpenTheirAddresses() {
     }
     QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    QCOMPARE(browser.opened,
-             (QList<QUrl>{QUrl(QString::fromUtf8(window::kSupportUrl)), QUrl(QString::fromUtf8(window::kProductUrl))}));
+    QCOMPARE(browser.opened, (QList<QUrl>{QUrl(QString::fromUtf8(window::kSupportUrl)),
+                                          QUrl(QString::fromUtf8(window::kProductUrl))}));
     // The anchors' text is the caption.
     QTextDocument shown;
     shown.setHtml(Find<QLabel>(W(), "lbl_link2")->text());
@@ -396,10 +415,11 @@ void WindowTest::plainBlackAfterBoldRed() {
     window_->Addl1Text(u"ligne", checks::kPlain, checks::kBlack);
     window_->Addl1Text(u" titre", checks::kUnderline, checks::kBlack);
     window_->Addl1Text(u" fin", checks::kPlain, checks::kBlack);
-    ComparePieces(ReadPieces(*Pane("lecteur1")), Pieces{{u"Erreur\r\n", checks::kBold, checks::kRed},
-                                                        Plain(u"ligne"),
-                                                        {u" titre", checks::kUnderline, checks::kBlack},
-                                                        Plain(u" fin")});
+    ComparePieces(ReadPieces(*Pane("lecteur1")),
+                  Pieces{{u"Erreur\r\n", checks::kBold, checks::kRed},
+                         Plain(u"ligne"),
+                         {u" titre", checks::kUnderline, checks::kBlack},
+                         Plain(u" fin")});
     QCOMPARE(Pane("lecteur1")->toPlainText(), QStringLiteral("Erreur\nligne titre fin"));
     // Only the style and the colour were set: face and size are the pane's.
     const QTextDocument* document = Pane("lecteur1")->document();
@@ -459,9 +479,10 @@ void WindowTest::directCheckRunTwiceShowsOnlyTheSecondRun() {
     Press("SpeedButton2");
     fake_->SetService(false);
     Press("SpeedButton2");
-    ComparePieces(ReadPieces(*Pane("lecteur3")),
-                  Pieces{{u"Erreur lors de la connexion à la DLL\r\n", checks::kBold, checks::kRed},
-                         Plain(u"Erreur (-2146435043) : The Smart card resource manager is not running.")});
+    ComparePieces(
+        ReadPieces(*Pane("lecteur3")),
+        Pieces{{u"Erreur lors de la connexion à la DLL\r\n", checks::kBold, checks::kRed},
+               Plain(u"Erreur (-2146435043) : The Smart card resource manager is not running.")});
     // A failed run leaves the hidden list as the last run that found readers
     // made it; the other panes are as they were.
     QCOMPARE(HiddenReaders(), (QStringList{"Lecteur A", "Lecteur B"}));
@@ -475,7 +496,9 @@ void WindowTest::directCheckWithNoReaderLeavesTheHiddenList() {
     ShowTab(2);
     Press("SpeedButton2");
     ComparePieces(ReadPieces(*Pane("lecteur3")),
-                  Pieces{kDllConnected, kReaderListTitle, {u"Aucun lecteur trouvé\r\n", checks::kPlain, checks::kRed}});
+                  Pieces{kDllConnected,
+                         kReaderListTitle,
+                         {u"Aucun lecteur trouvé\r\n", checks::kPlain, checks::kRed}});
     auto* combo = Find<QComboBox>(W(), "ComboBox1");
     QCOMPARE(combo->count(), 0);
     QCOMPARE(combo->currentText(), QStringLiteral("ComboBox1"));
@@ -495,7 +518,9 @@ void WindowTest::serialCheckShowsWhatTheCheckWrites() {
     checks::RecordingPane recording;
     checks::RunPlatformSerialCheck(recording);
     ComparePieces(shown, Merged(recording.Pieces()));
-    QVERIFY(Pane("lecteur2")->toPlainText().contains(QStringLiteral("/dev/ttyACM0 : usb-Vardel_Lecteur_Vitale_0001-if00\n")));
+    QVERIFY(Pane("lecteur2")
+                ->toPlainText()
+                .contains(QStringLiteral("/dev/ttyACM0 : usb-Vardel_Lecteur_Vitale_0001-if00\n")));
     QVERIFY(!Pane("lecteur2")->toPlainText().contains(QStringLiteral("ttyS0")));
 
     // Run again on a machine that declares no port: only the second report.
@@ -523,7 +548,8 @@ void WindowTest::serviceCheckLinesComeAfterThePressWithoutInput() {
     // A reader attached later is appended, even with another tab shown.
     ShowTab(2);
     fake_->AddReader("Lecteur C");
-    const Pieces three{kServiceConnected, kReaderListTitle, Plain(u"Lecteur A\r\nLecteur B\r\nLecteur C\r\n")};
+    const Pieces three{kServiceConnected, kReaderListTitle,
+                       Plain(u"Lecteur A\r\nLecteur B\r\nLecteur C\r\n")};
     QVERIFY(ServeUnprompted([&] { return ReadPieces(*Pane("lecteur1")) == three; }));
     // Removed: nothing is written. Back: appended once more.
     fake_->RemoveReader("Lecteur B");
@@ -565,7 +591,8 @@ void WindowTest::serviceCheckPressedTwiceListsEachReaderOnce() {
 void WindowTest::closingTheWindowStopsTheManager() {
     fake_->AddReader("Lecteur A");
     Press("btn_config");
-    QVERIFY(Serve([&] { return Pane("lecteur1")->toPlainText().contains(QStringLiteral("Lecteur A")); }));
+    QVERIFY(Serve(
+        [&] { return Pane("lecteur1")->toPlainText().contains(QStringLiteral("Lecteur A")); }));
     QVERIFY(fake_->OpenContexts() > 0);
     QVERIFY(window_->close());
     // Stopped at once: no manager, every context released.
@@ -581,7 +608,8 @@ void WindowTest::closingTheWindowStopsTheManager() {
 void WindowTest::errorEscapingAHandlerIsShownAndTheProgramGoesOn() {
     {
         BoxCloser closer;
-        gui::RunHandler(&W(), [] { throw std::runtime_error("Valeur illisible : \\Device\\USBSER000"); });
+        gui::RunHandler(&W(),
+                        [] { throw std::runtime_error("Valeur illisible : \\Device\\USBSER000"); });
         QVERIFY(closer.Shown().shown);
         QCOMPARE(closer.Shown().text, QStringLiteral("Valeur illisible : \\Device\\USBSER000"));
         QCOMPARE(closer.Shown().icon, QMessageBox::Critical);

@@ -14,12 +14,14 @@ namespace {
 class BindingLab : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(std::getenv("VARDEL_PCSC_LIBRARY"), nullptr) << "the lab tests use the system library";
+        ASSERT_EQ(std::getenv("VARDEL_PCSC_LIBRARY"), nullptr)
+            << "the lab tests use the system library";
         lab::Readers(2);
         lab::CardOut(0);
         lab::CardOut(1);
         ASSERT_TRUE(raw.Initialize()) << platform::LastLoadError();
-        ASSERT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, context), SCARD_S_SUCCESS);
+        ASSERT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, context),
+                  SCARD_S_SUCCESS);
     }
     void TearDown() override {
         if (context) {
@@ -33,7 +35,8 @@ protected:
         std::u16string buffer(size, u'\0');
         EXPECT_EQ(raw.SCardListReaders(context, nullptr, buffer.data(), size), SCARD_S_SUCCESS);
         StringList names;
-        EXPECT_TRUE(ReaderMultiStringToList(buffer.data(), static_cast<std::int32_t>(size), &names));
+        EXPECT_TRUE(
+            ReaderMultiStringToList(buffer.data(), static_cast<std::int32_t>(size), &names));
         return names;
     }
 
@@ -52,8 +55,8 @@ TEST_F(BindingLab, DirectConnectionToAnEmptyReader) {
     const std::u16string name0 = lab::ReaderName(0);
     Handle card = kNoCardHandle;
     std::uint32_t active = 0xFFFF;
-    ASSERT_EQ(raw.SCardConnect(context, name0.c_str(), SCARD_SHARE_DIRECT,
-                               SCARD_PROTOCOL_UNDEFINED, card, active),
+    ASSERT_EQ(raw.SCardConnect(context, name0.c_str(), SCARD_SHARE_DIRECT, SCARD_PROTOCOL_UNDEFINED,
+                               card, active),
               SCARD_S_SUCCESS);
     EXPECT_NE(card, kNoCardHandle);
     // vpcd knows no vendor attribute: the service's own answer comes back.
@@ -84,7 +87,8 @@ TEST_F(BindingLab, ReaderStateWithAndWithoutACard) {
     ASSERT_EQ(raw.SCardGetStatusChange(context, 1, &withCard, 1), SCARD_S_SUCCESS);
     EXPECT_TRUE(withCard.dwEventState & SCARD_STATE_PRESENT);
     ASSERT_EQ(withCard.cbAtr, 4u);
-    EXPECT_EQ(BytesToHexString(Bytes(withCard.rgbAtr, withCard.rgbAtr + withCard.cbAtr)), u"3B 02 14 50");
+    EXPECT_EQ(BytesToHexString(Bytes(withCard.rgbAtr, withCard.rgbAtr + withCard.cbAtr)),
+              u"3B 02 14 50");
 
     // vicc's default card, T=1.
     EXPECT_EQ(lab::CardIn(0), "3B 95 13 81 01 80 73 FF 01 00 0B");
@@ -113,8 +117,9 @@ TEST_F(BindingLab, ExchangeWithACard) {
     const std::uint8_t select[] = {0x00, 0xA4, 0x00, 0x0C, 0x02, 0x3F, 0x00};
     std::uint8_t reply[258];
     std::uint32_t replyLen = sizeof reply;
-    ASSERT_EQ(raw.SCardTransmit(card, SCARD_PCI_T1, select, sizeof select, nullptr, reply, replyLen),
-              SCARD_S_SUCCESS);
+    ASSERT_EQ(
+        raw.SCardTransmit(card, SCARD_PCI_T1, select, sizeof select, nullptr, reply, replyLen),
+        SCARD_S_SUCCESS);
     ASSERT_EQ(replyLen, 2u);
     EXPECT_EQ(reply[0], 0x90);
     EXPECT_EQ(reply[1], 0x00);
@@ -139,7 +144,10 @@ TEST(BindingNoService, EstablishAnswersNoService) {
     TPCSCRaw raw;
     ASSERT_TRUE(raw.Initialize());
     Handle context = 0;
-    EXPECT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, context), SCARD_E_NO_SERVICE);
-    if (lab) setenv("PCSCLITE_CSOCK_NAME", saved.c_str(), 1);
-    else unsetenv("PCSCLITE_CSOCK_NAME");
+    EXPECT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, context),
+              SCARD_E_NO_SERVICE);
+    if (lab)
+        setenv("PCSCLITE_CSOCK_NAME", saved.c_str(), 1);
+    else
+        unsetenv("PCSCLITE_CSOCK_NAME");
 }

@@ -51,13 +51,15 @@ inline std::string Run(const std::string& command) {
 
 // Name of reader k (0-based) as the lab's service lists it.
 inline std::u16string ReaderName(int k) {
-    const std::string name = "Lab Reader " + std::to_string(k / 2) + " 00 0" + std::to_string(k % 2);
+    const std::string name =
+        "Lab Reader " + std::to_string(k / 2) + " 00 0" + std::to_string(k % 2);
     return std::u16string(name.begin(), name.end());
 }
 
 inline std::string LastLine(const std::string& text) {
     std::string trimmed = text;
-    while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r')) trimmed.pop_back();
+    while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == '\r'))
+        trimmed.pop_back();
     const auto pos = trimmed.rfind('\n');
     return pos == std::string::npos ? trimmed : trimmed.substr(pos + 1);
 }
@@ -68,7 +70,9 @@ inline std::string CardIn(int k, const std::string& atr = "") {
     return LastLine(Run("card-in " + std::to_string(k) + (atr.empty() ? "" : " '" + atr + "'")));
 }
 
-inline void CardOut(int k) { Run("card-out " + std::to_string(k)); }
+inline void CardOut(int k) {
+    Run("card-out " + std::to_string(k));
+}
 
 // Restarts the lab's service with n readers (a no-op when it already has
 // them); latin1: the last two are named "Lecteur \xE9 00 00" and "... 00 01"
@@ -77,9 +81,13 @@ inline void Readers(int n, bool latin1 = false) {
     Run(std::string("lab-up ") + (latin1 ? "--latin1 " : "") + std::to_string(n));
 }
 
-inline void Service(const std::string& action) { Run("lab-service " + action); }
+inline void Service(const std::string& action) {
+    Run("lab-service " + action);
+}
 
-inline std::string Narrow(const std::u16string& text) { return pcsc::Utf16ToUtf8(text); }
+inline std::string Narrow(const std::u16string& text) {
+    return pcsc::Utf16ToUtf8(text);
+}
 
 inline std::string StateName(pcsc::TCardState state) {
     switch (state) {

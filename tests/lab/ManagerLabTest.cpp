@@ -41,7 +41,8 @@ using Log = std::vector<std::string>;
 class ManagerLab : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(std::getenv("VARDEL_PCSC_LIBRARY"), nullptr) << "the lab tests use the system library";
+        ASSERT_EQ(std::getenv("VARDEL_PCSC_LIBRARY"), nullptr)
+            << "the lab tests use the system library";
         lab::Readers(2);
         lab::CardOut(0);
         lab::CardOut(1);
@@ -75,9 +76,10 @@ protected:
         manager->SetOnReaderRemoved(queued("reader-removed"));
         manager->SetOnCardRemoved(queued("card-removed"));
         manager->SetOnCardError(queued("card-error"));
-        manager->SetOnCardInserted([this](TPCSC* sender, const std::u16string& name, const Bytes& atr) {
-            Record(sender, name, "card-inserted " + Narrow(BytesToHexString(atr)), true);
-        });
+        manager->SetOnCardInserted(
+            [this](TPCSC* sender, const std::u16string& name, const Bytes& atr) {
+                Record(sender, name, "card-inserted " + Narrow(BytesToHexString(atr)), true);
+            });
         manager->SetOnCardStateChanged([this](TPCSC* sender, const std::u16string& name) {
             const TPCSCReader* reader = manager->GetPCSCReader(name);
             ASSERT_NE(reader, nullptr) << Narrow(name);
@@ -88,7 +90,8 @@ protected:
         manager->Start();
     }
 
-    void Record(TPCSC* sender, const std::u16string& name, const std::string& what, bool fromQueue) {
+    void Record(TPCSC* sender, const std::u16string& name, const std::string& what,
+                bool fromQueue) {
         EXPECT_EQ(sender, manager.get());
         EXPECT_EQ(std::this_thread::get_id(), mainThread);
         // Queued events reach the application from its idle processing only,
@@ -175,7 +178,8 @@ protected:
         TPCSCRaw raw;
         EXPECT_TRUE(raw.Initialize());
         Handle context = 0;
-        EXPECT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, context), SCARD_S_SUCCESS);
+        EXPECT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, context),
+                  SCARD_S_SUCCESS);
         std::uint32_t size = 0;
         EXPECT_EQ(raw.SCardListReaders(context, nullptr, nullptr, size), SCARD_S_SUCCESS);
         std::u16string buffer(size, u'\0');
@@ -198,7 +202,8 @@ protected:
     // polled once (a removal, although no card was seen).
     void StartWithTwoEmptyReaders() {
         ASSERT_NO_FATAL_FAILURE(StartManager());
-        ASSERT_TRUE(WaitFor([&] { return Queued(R0).size() >= 2 && Queued(R1).size() >= 2; })) << Dump();
+        ASSERT_TRUE(WaitFor([&] { return Queued(R0).size() >= 2 && Queued(R1).size() >= 2; }))
+            << Dump();
         ASSERT_EQ(Queued(R0), (Log{"reader-found", "card-removed"})) << Dump();
         ASSERT_EQ(Queued(R1), (Log{"reader-found", "card-removed"})) << Dump();
     }
@@ -215,7 +220,8 @@ protected:
 
 TEST_F(ManagerLab, FindsTheReadersInTheServicesOrder) {
     ASSERT_NO_FATAL_FAILURE(StartWithTwoEmptyReaders());
-    EXPECT_EQ(ReaderEvents(), (Log{"reader-found " + Narrow(R0), "reader-found " + Narrow(R1)})) << Dump();
+    EXPECT_EQ(ReaderEvents(), (Log{"reader-found " + Narrow(R0), "reader-found " + Narrow(R1)}))
+        << Dump();
     EXPECT_EQ(ManagerReaders(), ServiceReaders());
     EXPECT_EQ(ManagerReaders(), (StringList{R0, R1}));
     // The first poll of an empty reader reports a removal.
@@ -298,7 +304,8 @@ TEST_F(ManagerLab, ReportsCardsInsertedAndRemovedPerReader) {
 TEST_F(ManagerLab, CardPresentAtStartIsReportedInserted) {
     const std::string atr = lab::CardIn(1, "3B 02 14 50");
     ASSERT_NO_FATAL_FAILURE(StartManager());
-    ASSERT_TRUE(WaitFor([&] { return Queued(R0).size() >= 2 && Queued(R1).size() >= 2; })) << Dump();
+    ASSERT_TRUE(WaitFor([&] { return Queued(R0).size() >= 2 && Queued(R1).size() >= 2; }))
+        << Dump();
     ASSERT_TRUE(Settle());
     ExpectStory(R0, {"reader-found", "card-removed"}, {"state no-card"});
     ExpectStory(R1, {"reader-found", "card-inserted " + atr}, {"state available 3B021450"});
@@ -323,10 +330,12 @@ TEST_F(ManagerLab, CardTakenByAnotherConnectionShowsWithoutCallback) {
     ASSERT_TRUE(otherRaw->Initialize());
     TPCSCReader other(R0, otherRaw);
     for (const std::uint32_t mode : {SCARD_SHARE_EXCLUSIVE, SCARD_SHARE_SHARED}) {
-        const TCardState held = mode == SCARD_SHARE_EXCLUSIVE ? TCardState::csExclusive : TCardState::csShared;
+        const TCardState held =
+            mode == SCARD_SHARE_EXCLUSIVE ? TCardState::csExclusive : TCardState::csShared;
         SCOPED_TRACE(StateName(held));
         ASSERT_EQ(other.Connect(mode), SCARD_S_SUCCESS);
-        ASSERT_TRUE(WaitFor([&] { return watched->CardState() == held; })) << StateName(watched->CardState());
+        ASSERT_TRUE(WaitFor([&] { return watched->CardState() == held; }))
+            << StateName(watched->CardState());
         ASSERT_TRUE(Settle());
         ExpectStory(R0, queued, changes);
         EXPECT_EQ(Narrow(watched->ATRasString()), Packed(atr));  // kept while taken
@@ -348,7 +357,8 @@ TEST_F(ManagerLab, CardTakenByAnotherConnectionShowsWithoutCallback) {
         << StateName(watched->CardState());
     std::uint16_t sw = 0;
     Bytes out;
-    EXPECT_EQ(watched->TransmitSW({0x00, 0xA4, 0x00, 0x0C, 0x02, 0x3F, 0x00}, out, sw), SCARD_S_SUCCESS);
+    EXPECT_EQ(watched->TransmitSW({0x00, 0xA4, 0x00, 0x0C, 0x02, 0x3F, 0x00}, out, sw),
+              SCARD_S_SUCCESS);
     EXPECT_EQ(sw, 0x9000);
     EXPECT_EQ(watched->ResetCard(true), SCARD_S_SUCCESS);
     ASSERT_TRUE(Settle());
@@ -382,7 +392,8 @@ TEST_F(ManagerLab, ServiceStoppedAndStartedAgain) {
     EXPECT_EQ(manager->GetPCSCReader(R1), nullptr);
 
     RunServed("lab-service start");
-    ASSERT_TRUE(WaitFor([&] { return Queued(R0).size() >= 6 && Queued(R1).size() >= 5; })) << Dump();
+    ASSERT_TRUE(WaitFor([&] { return Queued(R0).size() >= 6 && Queued(R1).size() >= 5; }))
+        << Dump();
     EXPECT_EQ(ManagerReaders(), (StringList{R0, R1}));
     EXPECT_EQ(ReaderEvents(), (Log{"reader-found " + Narrow(R0), "reader-found " + Narrow(R1),
                                    "reader-removed " + Narrow(R1), "reader-removed " + Narrow(R0),
@@ -390,10 +401,11 @@ TEST_F(ManagerLab, ServiceStoppedAndStartedAgain) {
         << Dump();
     // Found again as new readers, each polled afresh: cards do not survive.
     ExpectStory(R0,
-                {"reader-found", "card-removed", "card-inserted " + atr, "reader-removed", "reader-found",
-                 "card-removed"},
+                {"reader-found", "card-removed", "card-inserted " + atr, "reader-removed",
+                 "reader-found", "card-removed"},
                 {"state no-card", "state available " + Packed(atr), "state no-card"});
-    ExpectStory(R1, {"reader-found", "card-removed", "reader-removed", "reader-found", "card-removed"},
+    ExpectStory(R1,
+                {"reader-found", "card-removed", "reader-removed", "reader-found", "card-removed"},
                 {"state no-card", "state no-card"});
 
     // The restarted service goes on reporting cards.
@@ -430,8 +442,10 @@ TEST_F(ManagerLab, ServiceBackWithTwoMoreReaders) {
                                    "reader-found " + Narrow(R2), "reader-found " + Narrow(R3)}))
         << Dump();
     for (const std::u16string& name : {R0, R1}) {
-        ExpectStory(name, {"reader-found", "card-removed", "reader-removed", "reader-found", "card-removed"},
-                    {"state no-card", "state no-card"});
+        ExpectStory(
+            name,
+            {"reader-found", "card-removed", "reader-removed", "reader-found", "card-removed"},
+            {"state no-card", "state no-card"});
     }
     for (const std::u16string& name : {R2, R3}) {
         ExpectStory(name, {"reader-found", "card-removed"}, {"state no-card"});

@@ -36,7 +36,8 @@ Bytes AtrBytes(const std::string& spaced) {
 class ReaderLab : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(std::getenv("VARDEL_PCSC_LIBRARY"), nullptr) << "the lab tests use the system library";
+        ASSERT_EQ(std::getenv("VARDEL_PCSC_LIBRARY"), nullptr)
+            << "the lab tests use the system library";
         lab::Readers(2);
         lab::CardOut(0);
         lab::CardOut(1);
@@ -230,7 +231,7 @@ TEST_F(ReaderLab, OwnConnectionShowsAsInUseWithoutCallback) {
     ASSERT_TRUE(PollUntil(r, TCardState::csShared)) << StateName(r.CardState());
     EXPECT_EQ(changes, available);
     EXPECT_EQ(Narrow(r.ATRasString()), Packed(atr));  // kept while in use
-    EXPECT_NE(r.CardHandle(), kNoCardHandle);  // the poll leaves the connection alone
+    EXPECT_NE(r.CardHandle(), kNoCardHandle);         // the poll leaves the connection alone
 
     ASSERT_EQ(r.Disconnect(SCARD_LEAVE_CARD), SCARD_S_SUCCESS);
     ASSERT_TRUE(PollUntil(r, TCardState::csAvailable)) << StateName(r.CardState());

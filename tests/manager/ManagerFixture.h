@@ -16,7 +16,9 @@
 
 namespace testing_support {
 
-inline std::string Narrow(const std::u16string& text) { return pcsc::Utf16ToUtf8(text); }
+inline std::string Narrow(const std::u16string& text) {
+    return pcsc::Utf16ToUtf8(text);
+}
 
 // Every notification the manager gives, in order, as short texts:
 // "found R", "removed R", "state R", "inserted R 3B 00", "card-removed R",
@@ -25,15 +27,20 @@ struct Recorder {
     std::vector<std::string> events;
 
     void Attach(pcsc::TPCSC& manager) {
-        manager.SetOnReaderFound([this](pcsc::TPCSC*, const std::u16string& r) { Add("found", r); });
-        manager.SetOnReaderRemoved([this](pcsc::TPCSC*, const std::u16string& r) { Add("removed", r); });
-        manager.SetOnCardStateChanged([this](pcsc::TPCSC*, const std::u16string& r) { Add("state", r); });
-        manager.SetOnCardInserted([this](pcsc::TPCSC*, const std::u16string& r, const pcsc::Bytes& atr) {
-            std::string text = "inserted " + Narrow(r);
-            if (!atr.empty()) text += " " + Narrow(pcsc::BytesToHexString(atr));
-            events.push_back(text);
-        });
-        manager.SetOnCardRemoved([this](pcsc::TPCSC*, const std::u16string& r) { Add("card-removed", r); });
+        manager.SetOnReaderFound(
+            [this](pcsc::TPCSC*, const std::u16string& r) { Add("found", r); });
+        manager.SetOnReaderRemoved(
+            [this](pcsc::TPCSC*, const std::u16string& r) { Add("removed", r); });
+        manager.SetOnCardStateChanged(
+            [this](pcsc::TPCSC*, const std::u16string& r) { Add("state", r); });
+        manager.SetOnCardInserted(
+            [this](pcsc::TPCSC*, const std::u16string& r, const pcsc::Bytes& atr) {
+                std::string text = "inserted " + Narrow(r);
+                if (!atr.empty()) text += " " + Narrow(pcsc::BytesToHexString(atr));
+                events.push_back(text);
+            });
+        manager.SetOnCardRemoved(
+            [this](pcsc::TPCSC*, const std::u16string& r) { Add("card-removed", r); });
         manager.SetOnCardError([this](pcsc::TPCSC*, const std::u16string& r) { Add("error", r); });
     }
     void Add(const char* what, const std::u16string& reader) {

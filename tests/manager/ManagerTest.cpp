@@ -12,7 +12,8 @@ using testing_support::ManagerOverFake;
 
 namespace {
 
-const std::vector<unsigned char> kAtr{0x3B, 0x95, 0x13, 0x81, 0x01, 0x80, 0x73, 0xFF, 0x01, 0x00, 0x0B};
+const std::vector<unsigned char> kAtr{0x3B, 0x95, 0x13, 0x81, 0x01, 0x80,
+                                      0x73, 0xFF, 0x01, 0x00, 0x0B};
 
 }  // namespace
 
@@ -49,7 +50,8 @@ TEST_F(ManagerOverFake, CardInsertedAndRemovedAreReportedInOrder) {
 
     lib.SetReaderState("R", SCARD_STATE_PRESENT, kAtr);
     ASSERT_TRUE(RunUntilEvent("inserted R 3B 95 13 81 01 80 73 FF 01 00 0B"));
-    EXPECT_EQ(recorder.events, (std::vector<std::string>{"state R", "inserted R 3B 95 13 81 01 80 73 FF 01 00 0B"}))
+    EXPECT_EQ(recorder.events,
+              (std::vector<std::string>{"state R", "inserted R 3B 95 13 81 01 80 73 FF 01 00 0B"}))
         << "the state change comes during the tick, the insertion through the queue";
     TPCSCReader* reader = m.GetPCSCReader(u"R");
     EXPECT_EQ(reader->CardState(), TCardState::csAvailable);
@@ -123,7 +125,8 @@ TEST_F(ManagerOverFake, ReadersGoneInOneListingAreRemovedInReverseOrderAndTheOth
     // Three gone at once (every listing from now on gives this list).
     lib.SetRawReaderList(std::string("R0\0R2\0R5\0\0", 10));
     ASSERT_TRUE(RunUntilEvent("removed R1"));
-    EXPECT_EQ(recorder.Starting("removed"), (std::vector<std::string>{"removed R4", "removed R3", "removed R1"}));
+    EXPECT_EQ(recorder.Starting("removed"),
+              (std::vector<std::string>{"removed R4", "removed R3", "removed R1"}));
     EXPECT_EQ(names(), (std::vector<std::u16string>{u"R0", u"R2", u"R5"}));
     for (const char16_t* gone : {u"R1", u"R3", u"R4"}) EXPECT_EQ(m.GetPCSCReader(gone), nullptr);
 
@@ -156,7 +159,8 @@ TEST_F(ManagerOverFake, ListingReestablishesTheContextOnAServiceLostAnswer) {
 
 TEST_F(ManagerOverFake, ASecondListingCallThatAlwaysFailsDoesNotHang) {
     lib.AddReader("R");
-    lib.ForceResult("SCardListReaders+buffer", static_cast<long>(static_cast<std::int32_t>(0x80100013)), -1);
+    lib.ForceResult("SCardListReaders+buffer",
+                    static_cast<long>(static_cast<std::int32_t>(0x80100013)), -1);
     TPCSC& m = StartManager();
     ASSERT_TRUE(RunUntil([&] { return m.ListingsDone() >= 1; }));
     RunCycles(3);
@@ -179,7 +183,8 @@ TEST_F(ManagerOverFake, ServiceRestartReportsRemovalsThenFindsReadersAgain) {
 
     lib.AddReader("C");
     lib.SetService(true);  // a new service: the old contexts never work again
-    ASSERT_TRUE(RunUntil([&] { return recorder.Count("found A") == 2 && recorder.Has("found C"); }));
+    ASSERT_TRUE(
+        RunUntil([&] { return recorder.Count("found A") == 2 && recorder.Has("found C"); }));
     EXPECT_EQ(recorder.Count("found B"), 2u);
     ASSERT_EQ(m.ReaderList().size(), 3u);
 
@@ -194,12 +199,14 @@ TEST_F(ManagerOverFake, ServiceRestartReportsRemovalsThenFindsReadersAgain) {
 
 TEST_F(ManagerOverFake, ReaderDetailsFromAttributesAndControlReply) {
     lib.AddReader("Vendor reader");
-    lib.SetControlReply("Vendor reader", {0x00, 0x00, 0x00, 0x00, 0x02, 0x05, 0x01, 0x03, 0x00, 0x00, 0x00, 0x00});
+    lib.SetControlReply("Vendor reader",
+                        {0x00, 0x00, 0x00, 0x00, 0x02, 0x05, 0x01, 0x03, 0x00, 0x00, 0x00, 0x00});
     lib.SetAttrib("Vendor reader", SCARD_ATTR_VENDOR_NAME, {'A', 'C', 'M', 'E', 0});
     lib.SetAttrib("Vendor reader", SCARD_ATTR_VENDOR_IFD_SERIAL_NO, {'S', 'N', '4', '2', 0});
     lib.SetAttrib("Vendor reader", SCARD_ATTR_DEVICE_FRIENDLY_NAME_A, {'C', 'a', 'r', 't', 'e', 0});
     lib.AddReader("With IFD version");
-    lib.SetControlReply("With IFD version", {0x00, 0x00, 0x00, 0x00, 0x02, 0x05, 0x01, 0x03, 0x00, 0x00, 0x00, 0x00});
+    lib.SetControlReply("With IFD version",
+                        {0x00, 0x00, 0x00, 0x00, 0x02, 0x05, 0x01, 0x03, 0x00, 0x00, 0x00, 0x00});
     const std::uint32_t version = 0x01230456;
     std::vector<unsigned char> versionBytes(4);
     std::memcpy(versionBytes.data(), &version, 4);

@@ -98,10 +98,12 @@ TEST_F(ReaderOverFake, ResponsesSplitIntoDataAndStatusWords) {
     Bytes out;
     std::uint16_t sw = 0xFFFF;
     lib.SetResponse("R", {0x90, 0x00});
-    ASSERT_EQ(reader.TransmitSW({0x00, 0xA4, 0x00, 0x0C, 0x02, 0x3F, 0x00}, out, sw), SCARD_S_SUCCESS);
+    ASSERT_EQ(reader.TransmitSW({0x00, 0xA4, 0x00, 0x0C, 0x02, 0x3F, 0x00}, out, sw),
+              SCARD_S_SUCCESS);
     EXPECT_TRUE(out.empty());
     EXPECT_EQ(sw, 0x9000);
-    EXPECT_EQ(lib.LastArg("SCardTransmit", 1), SCARD_PROTOCOL_T0) << "T=0 header on a T=0 connection";
+    EXPECT_EQ(lib.LastArg("SCardTransmit", 1), SCARD_PROTOCOL_T0)
+        << "T=0 header on a T=0 connection";
     ASSERT_EQ(reader.Transmit({0x00}, out), SCARD_S_SUCCESS);
     EXPECT_EQ(out, (Bytes{0x90, 0x00}));
 
@@ -135,7 +137,8 @@ TEST_F(ReaderOverFake, RefusedControlLeavesNothingBehind) {
     EXPECT_EQ(lib.LastArg("SCardControl", 3), 2u);
     ASSERT_EQ(reader.Connect(SCARD_SHARE_DIRECT), SCARD_S_SUCCESS);
     lib.SetControlReply("R", std::vector<unsigned char>(300, 0x55));
-    EXPECT_EQ(reader.IOCTL(2049, {}, out), SCARD_E_INSUFFICIENT_BUFFER) << "a reply over 264 bytes does not fit";
+    EXPECT_EQ(reader.IOCTL(2049, {}, out), SCARD_E_INSUFFICIENT_BUFFER)
+        << "a reply over 264 bytes does not fit";
     EXPECT_TRUE(out.empty());
 }
 

@@ -37,7 +37,8 @@ struct Outcome {
     std::string err;
 };
 
-const std::vector<unsigned char> kAtr{0x3B, 0x95, 0x13, 0x81, 0x01, 0x80, 0x73, 0xFF, 0x01, 0x00, 0x0B};
+const std::vector<unsigned char> kAtr{0x3B, 0x95, 0x13, 0x81, 0x01, 0x80,
+                                      0x73, 0xFF, 0x01, 0x00, 0x0B};
 
 std::string Join(const std::vector<std::string>& lines) {
     std::string text;
@@ -64,8 +65,10 @@ std::vector<std::string> DirectReport(const std::vector<std::string>& names) {
     return lines;
 }
 
-std::string Sections(const std::vector<std::string>& service, const std::vector<std::string>& direct) {
-    return "== Lecteurs PC/SC ==\n" + Join(service) + "\n== Lecteurs PC/SC (sans ScardSvr) ==\n" + Join(direct);
+std::string Sections(const std::vector<std::string>& service,
+                     const std::vector<std::string>& direct) {
+    return "== Lecteurs PC/SC ==\n" + Join(service) + "\n== Lecteurs PC/SC (sans ScardSvr) ==\n" +
+           Join(direct);
 }
 
 // The pane's pieces as JSON gives them back: text (CR LF kept), style, colour.
@@ -90,7 +93,7 @@ protected:
     BadInput() : lib(FAKE_PCSC_PATH) {}
 
     Outcome RunWith(std::vector<std::string_view> arguments,
-                SerialCheckRunner serial = checks::RunPlatformSerialCheck) {
+                    SerialCheckRunner serial = checks::RunPlatformSerialCheck) {
         StringOutput out;
         StringOutput err;
         StopRequest stop;
@@ -122,7 +125,8 @@ protected:
             until(lines);
             stop.Request(SIGINT);
         });
-        const int status = RunCli(ParseArguments({"--watch", "--json", "--check", "pcsc"}), environment);
+        const int status =
+            RunCli(ParseArguments({"--watch", "--json", "--check", "pcsc"}), environment);
         driver.join();
         return {status, out.Text(), err.Text()};
     }
@@ -202,16 +206,19 @@ TEST_F(BadInput, NamesOf127CharactersAndReaderListsOf256And257Characters) {
     lib.AddReader(other);
     const Outcome tooLong = RunWith({"--check", "pcsc,direct"});
     EXPECT_EQ(tooLong.status, kExitReaderFound) << "the service check found readers";
-    EXPECT_EQ(cli_test::ReportPart(tooLong.out),
-              Sections(ServiceReport({longest, other}),
-                       {"Connecté à la DLL", "Liste des lecteurs :", "Erreur lors du listage des lecteurs",
-                        "Erreur (-2146435064) : The data buffer to receive returned data is too small for "
-                        "the returned data."}));
+    EXPECT_EQ(
+        cli_test::ReportPart(tooLong.out),
+        Sections(
+            ServiceReport({longest, other}),
+            {"Connecté à la DLL", "Liste des lecteurs :", "Erreur lors du listage des lecteurs",
+             "Erreur (-2146435064) : The data buffer to receive returned data is too small for "
+             "the returned data."}));
     const Outcome directJson = RunWith({"--check", "direct", "--json"});
     const minijson::Value direct = minijson::Parse(directJson.out)["checks"][0];
     EXPECT_EQ(direct["codes"]["list"].number, -2146435064);
     EXPECT_EQ(direct["readers"].size(), 0u);
-    EXPECT_EQ(directJson.status, kExitUnreachable) << "the direct check alone could not read the list";
+    EXPECT_EQ(directJson.status, kExitUnreachable)
+        << "the direct check alone could not read the list";
 
     // 127 characters of two bytes each: 254 + 1 + 1 = 256 bytes.
     std::string accented;
@@ -263,8 +270,10 @@ TEST_F(BadInput, RegistryValuesOfEveryTypeGiveTheirLineOrStopTheCheckNamingTheVa
               " : \\Device\\USBSER001\n"
               " : \\Device\\USBSER002\n"
               " : \\Device\\USBSER003\n");
-    const minijson::Value com = minijson::Parse(RunWith({"--check", "com", "--json"}, readable).out)["checks"][0];
-    EXPECT_EQ(Strings(com["ports"], "port"), (std::vector<std::string>{"%SERIAL%\\COM3", "", "", ""}));
+    const minijson::Value com =
+        minijson::Parse(RunWith({"--check", "com", "--json"}, readable).out)["checks"][0];
+    EXPECT_EQ(Strings(com["ports"], "port"),
+              (std::vector<std::string>{"%SERIAL%\\COM3", "", "", ""}));
     EXPECT_FALSE(com.Has("error"));
 
     // Data of any other type stops the check at that value: the lines
@@ -273,12 +282,14 @@ TEST_F(BadInput, RegistryValuesOfEveryTypeGiveTheirLineOrStopTheCheckNamingTheVa
         std::uint32_t type;
         std::vector<std::uint8_t> data;
     };
-    for (const NotText& value : {NotText{kRegDword, {3, 0, 0, 0}},
-                                 NotText{kRegMultiSz, {'C', 0, 'O', 0, 'M', 0, '4', 0, 0, 0, 0, 0}}}) {
+    for (const NotText& value :
+         {NotText{kRegDword, {3, 0, 0, 0}},
+          NotText{kRegMultiSz, {'C', 0, 'O', 0, 'M', 0, '4', 0, 0, 0, 0, 0}}}) {
         SCOPED_TRACE("type " + std::to_string(value.type));
-        const auto stopping = RegistryWith({MemoryRegistry::Text(u"\\Device\\USBSER000", u"COM3"),
-                                            MemoryRegistry::Raw(u"\\Device\\USBSER001", value.type, value.data),
-                                            MemoryRegistry::Text(u"\\Device\\USBSER002", u"COM5")});
+        const auto stopping =
+            RegistryWith({MemoryRegistry::Text(u"\\Device\\USBSER000", u"COM3"),
+                          MemoryRegistry::Raw(u"\\Device\\USBSER001", value.type, value.data),
+                          MemoryRegistry::Text(u"\\Device\\USBSER002", u"COM5")});
         const Outcome run = RunWith({"--check", "com"}, stopping);
         EXPECT_EQ(run.status, kExitCheckError);
         EXPECT_EQ(cli_test::ReportPart(run.out),
@@ -288,9 +299,11 @@ TEST_F(BadInput, RegistryValuesOfEveryTypeGiveTheirLineOrStopTheCheckNamingTheVa
                   "COM3 : \\Device\\USBSER000\n");
         EXPECT_EQ(run.err, "La valeur de registre '\\Device\\USBSER001' n'est pas du texte (type " +
                                std::to_string(value.type) + ")\n");
-        const minijson::Value check = minijson::Parse(RunWith({"--check", "com", "--json"}, stopping).out)["checks"][0];
-        EXPECT_EQ(check["error"].string, "La valeur de registre '\\Device\\USBSER001' n'est pas du texte (type " +
-                                             std::to_string(value.type) + ")");
+        const minijson::Value check =
+            minijson::Parse(RunWith({"--check", "com", "--json"}, stopping).out)["checks"][0];
+        EXPECT_EQ(check["error"].string,
+                  "La valeur de registre '\\Device\\USBSER001' n'est pas du texte (type " +
+                      std::to_string(value.type) + ")");
         EXPECT_EQ(check["pieces"].size(), 3u);
     }
 }
@@ -319,7 +332,9 @@ TEST_F(BadInput, ATtyWhoseDeviceLinkCannotBeReadIsNamedInTheReport) {
     tty("ttyACM1", "device");
     tty("ttyACM2", "../../../1-1:1.9");
 
-    const auto sysfs = [root](checks::ReportPane& pane) { return checks::RunSysfsSerialCheck(pane, root); };
+    const auto sysfs = [root](checks::ReportPane& pane) {
+        return checks::RunSysfsSerialCheck(pane, root);
+    };
     const Outcome text = RunWith({"--check", "com"}, sysfs);
     const Outcome json = RunWith({"--check", "com", "--json"}, sysfs);
     std::error_code ignored;
@@ -333,11 +348,14 @@ TEST_F(BadInput, ATtyWhoseDeviceLinkCannotBeReadIsNamedInTheReport) {
               "Ports série du système trouvés\n"
               "Liste des ports série :\n"
               "/dev/ttyACM0 : 1-1:1.0\n"
-              "/dev/ttyACM1 : lien de périphérique illisible (" + loop + ")\n");
+              "/dev/ttyACM1 : lien de périphérique illisible (" +
+                  loop + ")\n");
     const minijson::Value com = minijson::Parse(json.out)["checks"][0];
-    EXPECT_EQ(Strings(com["ports"], "port"), (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyACM1"}));
+    EXPECT_EQ(Strings(com["ports"], "port"),
+              (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyACM1"}));
     EXPECT_EQ(com["ports"][1]["error"].string, loop);
-    EXPECT_EQ(Pieces(com).back(), "/dev/ttyACM1 : lien de périphérique illisible (" + loop + ")\r\n||#FF0000");
+    EXPECT_EQ(Pieces(com).back(),
+              "/dev/ttyACM1 : lien de périphérique illisible (" + loop + ")\r\n||#FF0000");
 }
 
 }  // namespace

@@ -95,7 +95,9 @@ TCardState CardStateOf(Card card) {
 }
 
 // The event's kind: the queue keeps only the newest of a kind per reader.
-std::string Kind(const std::string& event) { return event.substr(0, event.find(' ')); }
+std::string Kind(const std::string& event) {
+    return event.substr(0, event.find(' '));
+}
 
 // The application's view of a reader after these events, as one text.
 std::string ViewAfter(const std::vector<std::string>& events) {
@@ -149,17 +151,18 @@ protected:
         std::uniform_int_distribution<int> length(2, 33);
         std::uniform_int_distribution<int> byte(0, 255);
         reader.atr.push_back(0x3B);
-        for (int n = length(random); n > 1; --n) reader.atr.push_back(static_cast<unsigned char>(byte(random)));
-        lib.SetReaderState(reader.name,
-                           card == Card::Mute ? SCARD_STATE_PRESENT | SCARD_STATE_MUTE : SCARD_STATE_PRESENT,
-                           reader.atr);
+        for (int n = length(random); n > 1; --n)
+            reader.atr.push_back(static_cast<unsigned char>(byte(random)));
+        lib.SetReaderState(
+            reader.name,
+            card == Card::Mute ? SCARD_STATE_PRESENT | SCARD_STATE_MUTE : SCARD_STATE_PRESENT,
+            reader.atr);
     }
 
     Card OtherCard(Card now) {
         std::uniform_int_distribution<int> pick(0, 1);
-        const Card others[3][2] = {{Card::Available, Card::Mute},
-                                   {Card::None, Card::Mute},
-                                   {Card::None, Card::Available}};
+        const Card others[3][2] = {
+            {Card::Available, Card::Mute}, {Card::None, Card::Mute}, {Card::None, Card::Available}};
         return others[static_cast<int>(now)][pick(random)];
     }
 
@@ -210,14 +213,18 @@ protected:
 
     // What the manager holds against what the test made, for a stall.
     std::string Describe() const {
-        static const char* kStates[] = {"unknown", "exclusive", "shared", "available", "bad", "no card"};
-        std::string text = "listings done " + std::to_string(manager->ListingsDone()) + ", events queued " +
-                           std::to_string(manager->PendingEvents()) + "\nthe service lists:";
-        for (std::ptrdiff_t i : order) text += " [" + readers[i].name + ": " + RealView(readers[i]) + "]";
+        static const char* kStates[] = {"unknown",   "exclusive", "shared",
+                                        "available", "bad",       "no card"};
+        std::string text = "listings done " + std::to_string(manager->ListingsDone()) +
+                           ", events queued " + std::to_string(manager->PendingEvents()) +
+                           "\nthe service lists:";
+        for (std::ptrdiff_t i : order)
+            text += " [" + readers[i].name + ": " + RealView(readers[i]) + "]";
         text += "\nthe manager holds:";
         for (const auto& [name, reader] : manager->ReaderList()) {
             const std::vector<unsigned char> atr(reader->ATR().begin(), reader->ATR().end());
-            text += " [" + pcsc::Utf16ToUtf8(name) + ": " + kStates[static_cast<int>(reader->CardState())] +
+            text += " [" + pcsc::Utf16ToUtf8(name) + ": " +
+                    kStates[static_cast<int>(reader->CardState())] +
                     (atr.empty() ? "" : " " + Hex(atr)) + "]";
         }
         return text;
@@ -228,13 +235,16 @@ protected:
         std::map<std::u16string, const TPCSCReader*> held;
         for (const auto& [name, reader] : manager->ReaderList()) held[name] = reader.get();
         std::string text;
-        const auto add = [&text](const std::string& what) { text += (text.empty() ? "" : "; ") + what; };
+        const auto add = [&text](const std::string& what) {
+            text += (text.empty() ? "" : "; ") + what;
+        };
         for (const ReaderModel& reader : readers) {
             const auto it = held.find(reader.wideName);
             if (!reader.present && it != held.end())
                 add("the manager still holds " + reader.name + ", gone from the service");
             if (reader.present && it == held.end()) add("the manager lacks " + reader.name);
-            if (reader.present && it != held.end() && it->second->CardState() != CardStateOf(reader.card))
+            if (reader.present && it != held.end() &&
+                it->second->CardState() != CardStateOf(reader.card))
                 add(reader.name + " holds " + CardEvent(reader) + ", not what the manager saw");
         }
         return text.empty() ? "the manager's list is out of the service's order" : text;
@@ -251,8 +261,10 @@ protected:
                 bool newer = false;
                 for (std::size_t j = i + 1; j < reader.queued.size() && !newer; ++j)
                     newer = Kind(reader.queued[j]) == Kind(reader.queued[i]);
-                if (!newer) reader.expected.push_back(reader.queued[i]);
-                else ++superseded;
+                if (!newer)
+                    reader.expected.push_back(reader.queued[i]);
+                else
+                    ++superseded;
                 ++queuedMade;
             }
             reader.queued.clear();
@@ -271,11 +283,13 @@ protected:
 
     void Attach() {
         manager->SetOnReaderFound([this](TPCSC*, const std::u16string& r) { Deliver(r, "found"); });
-        manager->SetOnReaderRemoved([this](TPCSC*, const std::u16string& r) { Deliver(r, "removed"); });
+        manager->SetOnReaderRemoved(
+            [this](TPCSC*, const std::u16string& r) { Deliver(r, "removed"); });
         manager->SetOnCardInserted([this](TPCSC*, const std::u16string& r, const Bytes& atr) {
             Deliver(r, "inserted " + Hex(std::vector<unsigned char>(atr.begin(), atr.end())));
         });
-        manager->SetOnCardRemoved([this](TPCSC*, const std::u16string& r) { Deliver(r, "card-removed"); });
+        manager->SetOnCardRemoved(
+            [this](TPCSC*, const std::u16string& r) { Deliver(r, "card-removed"); });
         manager->SetOnCardError([this](TPCSC*, const std::u16string& r) { Deliver(r, "error"); });
     }
 
@@ -351,17 +365,20 @@ TEST_F(Soak, EveryQueuedEventIsDeliveredOrSupersededAndTheLastStateOfEveryReader
     // In slices: a watcher that died would never wake the loop again.
     while (!finished && stalled.empty()) {
         const long listCalls = lib.Calls("SCardListReaders");
-        loop.RunUntil([&] { return finished || !stalled.empty(); }, Clock::now() + std::chrono::seconds(1));
+        loop.RunUntil([&] { return finished || !stalled.empty(); },
+                      Clock::now() + std::chrono::seconds(1));
         if (!finished && stalled.empty() && Clock::now() - stepStart > kStepGuard)
-            stalled = "no progress at step " + std::to_string(steps) + "; reader listings in the last second: " +
+            stalled = "no progress at step " + std::to_string(steps) +
+                      "; reader listings in the last second: " +
                       std::to_string(lib.Calls("SCardListReaders") - listCalls);
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!stalled.empty()) {
-        std::printf("[soak] changes=%ld steps=%ld readers=%d cycle_ms=%d queued=%ld seed=%ld seconds=%.1f\n"
-                    "[soak-stall] step %ld: %s\n",
-                    changes, steps, kReaders, static_cast<int>(kCycle.count()), queuedMade, seed, seconds, steps,
-                    Mismatch().c_str());
+        std::printf(
+            "[soak] changes=%ld steps=%ld readers=%d cycle_ms=%d queued=%ld seed=%ld seconds=%.1f\n"
+            "[soak-stall] step %ld: %s\n",
+            changes, steps, kReaders, static_cast<int>(kCycle.count()), queuedMade, seed, seconds,
+            steps, Mismatch().c_str());
         std::fflush(stdout);
         FAIL() << stalled << "\n" << Describe();
     }
@@ -371,20 +388,24 @@ TEST_F(Soak, EveryQueuedEventIsDeliveredOrSupersededAndTheLastStateOfEveryReader
     for (const ReaderModel& reader : readers) {
         delivered += static_cast<long>(reader.delivered.size());
         lost += Missing(reader.expected, reader.delivered);
-        EXPECT_EQ(ViewAfter(reader.delivered), RealView(reader)) << reader.name << ": the application's last view";
+        EXPECT_EQ(ViewAfter(reader.delivered), RealView(reader))
+            << reader.name << ": the application's last view";
         if (reader.delivered != reader.expected) {
             std::size_t i = 0;
             while (i < reader.delivered.size() && i < reader.expected.size() &&
                    reader.delivered[i] == reader.expected[i])
                 ++i;
             ADD_FAILURE() << reader.name << ": " << reader.delivered.size() << " events delivered, "
-                          << reader.expected.size() << " expected; first difference at " << i << ": '"
-                          << (i < reader.delivered.size() ? reader.delivered[i] : "(none)") << "' instead of '"
+                          << reader.expected.size() << " expected; first difference at " << i
+                          << ": '" << (i < reader.delivered.size() ? reader.delivered[i] : "(none)")
+                          << "' instead of '"
                           << (i < reader.expected.size() ? reader.expected[i] : "(none)") << "'";
         }
     }
-    EXPECT_EQ(unknownDelivered, std::vector<std::string>{}) << "events for readers that never existed";
-    EXPECT_EQ(queuedSeen, queuedMade) << "the manager queued one event per change it saw, and no other";
+    EXPECT_EQ(unknownDelivered, std::vector<std::string>{})
+        << "events for readers that never existed";
+    EXPECT_EQ(queuedSeen, queuedMade)
+        << "the manager queued one event per change it saw, and no other";
     EXPECT_EQ(delivered + superseded, queuedMade) << "every queued event delivered or superseded";
     EXPECT_EQ(manager->PendingEvents(), 0u);
 
@@ -394,10 +415,11 @@ TEST_F(Soak, EveryQueuedEventIsDeliveredOrSupersededAndTheLastStateOfEveryReader
     manager.reset();
     EXPECT_EQ(lib.OpenContexts(), 0) << "every context released once the manager is gone";
 
-    std::printf("[soak] changes=%ld steps=%ld readers=%d cycle_ms=%d cycles=%ld queued=%ld delivered=%ld "
-                "superseded=%ld lost=%ld drains=%ld seed=%ld seconds=%.1f\n",
-                changes, steps, kReaders, static_cast<int>(kCycle.count()), cycles, queuedMade, delivered,
-                superseded, lost, drains, seed, seconds);
+    std::printf(
+        "[soak] changes=%ld steps=%ld readers=%d cycle_ms=%d cycles=%ld queued=%ld delivered=%ld "
+        "superseded=%ld lost=%ld drains=%ld seed=%ld seconds=%.1f\n",
+        changes, steps, kReaders, static_cast<int>(kCycle.count()), cycles, queuedMade, delivered,
+        superseded, lost, drains, seed, seconds);
     std::fflush(stdout);
 }
 
@@ -409,10 +431,12 @@ TEST_F(Soak, AReaderThatComesBackWhileTheManagerListsAndThenGoesIsReportedGone) 
     lib.AddReader("B");
     manager = std::make_unique<TPCSC>(kCycle);
     std::vector<std::string> events;
-    manager->SetOnReaderFound(
-        [&](TPCSC*, const std::u16string& r) { events.push_back("found " + pcsc::Utf16ToUtf8(r)); });
-    manager->SetOnReaderRemoved(
-        [&](TPCSC*, const std::u16string& r) { events.push_back("removed " + pcsc::Utf16ToUtf8(r)); });
+    manager->SetOnReaderFound([&](TPCSC*, const std::u16string& r) {
+        events.push_back("found " + pcsc::Utf16ToUtf8(r));
+    });
+    manager->SetOnReaderRemoved([&](TPCSC*, const std::u16string& r) {
+        events.push_back("removed " + pcsc::Utf16ToUtf8(r));
+    });
     loop.SetIdleHook([&] {
         while (manager->PendingEvents() > 0) manager->ProcessEvent();
     });
@@ -440,6 +464,7 @@ TEST_F(Soak, AReaderThatComesBackWhileTheManagerListsAndThenGoesIsReportedGone) 
 
     // B unplugged for good: the list is again what the watcher last saw.
     lib.RemoveReader("B");
-    EXPECT_TRUE(runUntil([&] { return has("removed B"); })) << "B is gone from the service, not from the manager";
+    EXPECT_TRUE(runUntil([&] { return has("removed B"); }))
+        << "B is gone from the service, not from the manager";
     EXPECT_EQ(manager->GetPCSCReader(u"B"), nullptr);
 }

@@ -105,7 +105,8 @@ TEST(HandOverTest, FromTheMainThreadItRunsAtOnceWithoutWakingTheLoop) {
     EXPECT_EQ(innerDepth, 1);
     EXPECT_EQ(loop.Wakes(), 0u);
     EXPECT_EQ(loop.RunPending(), 0u);
-    EXPECT_THROW(loop.Synchronize(owner, [] { throw std::out_of_range("inline"); }), std::out_of_range);
+    EXPECT_THROW(loop.Synchronize(owner, [] { throw std::out_of_range("inline"); }),
+                 std::out_of_range);
 }
 
 TEST(HandOverTest, MisuseIsReportedNotObeyed) {
@@ -169,11 +170,13 @@ TEST(CancelTest, ReleasesTheBlockedCallerOfThatOwnerOnlyAndRefusesItsFutureCalls
     HandOver cancelledResult = HandOver::Ran;
     HandOver otherResult = HandOver::Cancelled;
 
-    auto first = std::async(std::launch::async,
-                            [&] { cancelledResult = loop.Synchronize(cancelled, [&] { cancelledRan = true; }); });
+    auto first = std::async(std::launch::async, [&] {
+        cancelledResult = loop.Synchronize(cancelled, [&] { cancelledRan = true; });
+    });
     ASSERT_TRUE(loop.WaitForWakes(1));
-    auto second =
-        std::async(std::launch::async, [&] { otherResult = loop.Synchronize(other, [&] { otherRan = true; }); });
+    auto second = std::async(std::launch::async, [&] {
+        otherResult = loop.Synchronize(other, [&] { otherRan = true; });
+    });
     ASSERT_TRUE(loop.WaitForWakes(2));
 
     // The main thread serves nothing: Cancel alone must release the caller,
@@ -191,8 +194,9 @@ TEST(CancelTest, ReleasesTheBlockedCallerOfThatOwnerOnlyAndRefusesItsFutureCalls
 
     // Later calls of the cancelled owner: refused at once, not queued, not run.
     HandOver later = HandOver::Ran;
-    auto third = std::async(std::launch::async,
-                            [&] { later = loop.Synchronize(cancelled, [&] { cancelledRan = true; }); });
+    auto third = std::async(std::launch::async, [&] {
+        later = loop.Synchronize(cancelled, [&] { cancelledRan = true; });
+    });
     ASSERT_TRUE(Finishes(third, loop));
     EXPECT_EQ(later, HandOver::Cancelled);
     EXPECT_EQ(loop.Synchronize(cancelled, [&] { cancelledRan = true; }), HandOver::Cancelled);
@@ -231,8 +235,10 @@ TEST(ShutdownTest, ReleasesBlockedCallersAndNothingRunsAfterwards) {
     HandOver resultA = HandOver::Ran;
     HandOver resultB = HandOver::Ran;
 
-    auto workerA = std::async(std::launch::async, [&] { resultA = loop.Synchronize(a, [&] { ++runs; }); });
-    auto workerB = std::async(std::launch::async, [&] { resultB = loop.Synchronize(b, [&] { ++runs; }); });
+    auto workerA =
+        std::async(std::launch::async, [&] { resultA = loop.Synchronize(a, [&] { ++runs; }); });
+    auto workerB =
+        std::async(std::launch::async, [&] { resultB = loop.Synchronize(b, [&] { ++runs; }); });
     ASSERT_TRUE(loop.WaitForWakes(2));
 
     EXPECT_FALSE(loop.IsShutDown());
@@ -245,7 +251,8 @@ TEST(ShutdownTest, ReleasesBlockedCallersAndNothingRunsAfterwards) {
     EXPECT_EQ(loop.RunPending(), 0u);
 
     HandOver late = HandOver::Ran;
-    auto lateWorker = std::async(std::launch::async, [&] { late = loop.Synchronize(a, [&] { ++runs; }); });
+    auto lateWorker =
+        std::async(std::launch::async, [&] { late = loop.Synchronize(a, [&] { ++runs; }); });
     ASSERT_TRUE(Finishes(lateWorker, loop));
     EXPECT_EQ(late, HandOver::Cancelled);
     EXPECT_EQ(loop.Synchronize(b, [&] { ++runs; }), HandOver::Cancelled);  // main thread too
@@ -273,8 +280,9 @@ TEST(InstalledMainThreadTest, HandOversGoToTheInstalledDispatcherUntilItIsGone) 
         EXPECT_EQ(pcsc::MainThread(), &loop);
 
         HandOver served = HandOver::Cancelled;
-        auto worker = std::async(std::launch::async,
-                                 [&] { served = pcsc::SynchronizeWithMainThread(owner, [&] { ran = true; }); });
+        auto worker = std::async(std::launch::async, [&] {
+            served = pcsc::SynchronizeWithMainThread(owner, [&] { ran = true; });
+        });
         ASSERT_TRUE(loop.WaitForWakes(1));
         EXPECT_EQ(loop.RunPending(), 1u);
         ASSERT_TRUE(Finishes(worker, loop));
@@ -283,7 +291,8 @@ TEST(InstalledMainThreadTest, HandOversGoToTheInstalledDispatcherUntilItIsGone) 
 
         // A caller still waiting when the dispatcher goes away is released.
         blocked = std::async(std::launch::async, [&] {
-            blockedResult = pcsc::SynchronizeWithMainThread(owner, [] { FAIL() << "ran after its loop was gone"; });
+            blockedResult = pcsc::SynchronizeWithMainThread(
+                owner, [] { FAIL() << "ran after its loop was gone"; });
         });
         ASSERT_TRUE(loop.WaitForWakes(2));
     }
@@ -318,7 +327,8 @@ TEST(PlainMainLoopTest, CallsTheIdleHookOncePerPassAfterTheHandOversOfThatPass) 
         hookOnMainThread = hookOnMainThread && loop.IsMainThread();
         if (idleCalls == 1) {
             // Dry for the first time: give the loop exactly one thing to do.
-            worker = std::async(std::launch::async, [&] { loop.Synchronize(owner, [&] { handOverRan = true; }); });
+            worker = std::async(std::launch::async,
+                                [&] { loop.Synchronize(owner, [&] { handOverRan = true; }); });
         } else {
             handOverRanBeforeSecondIdle = handOverRan;
             loop.Quit(7);
@@ -360,7 +370,8 @@ TEST(PlainMainLoopTest, RunUntilServesWorkersUntilDoneAndLeavesQuitForTheOuterLo
 
     // A Quit coming from a worker's hand-over ends the inner loop and is kept
     // for the outer one.
-    auto quitter = std::async(std::launch::async, [&] { loop.Synchronize(owner, [&] { loop.Quit(3); }); });
+    auto quitter =
+        std::async(std::launch::async, [&] { loop.Synchronize(owner, [&] { loop.Quit(3); }); });
     EXPECT_FALSE(loop.RunUntil([] { return false; }, GuardDeadline()));
     ASSERT_TRUE(Finishes(quitter, loop));
     EXPECT_EQ(loop.Run(), 3);
@@ -454,11 +465,11 @@ TEST(HandOverStressTest, CancellingOneOwnerUnderLoadStopsExactlyItsCalls) {
     int keptRuns = 0;
     bool doomedRanAfterCancel = false;
     bool cancelledOnce = false;
-    std::atomic<int> doomedRan{0};        // results the callers saw
+    std::atomic<int> doomedRan{0};  // results the callers saw
     std::atomic<int> doomedRefused{0};
     std::atomic<int> keptRefused{0};
     std::atomic<int> ranAfterRefusal{0};  // a refusal must be final
-    int finished = 0;  // main thread only: each worker hands its end over
+    int finished = 0;                     // main thread only: each worker hands its end over
     const auto reporter = MainThreadDispatcher::NewOwner();
 
     std::vector<std::future<void>> workers;

@@ -224,7 +224,8 @@ TEST_F(ThreadTest, MisuseIsReportedNotObeyed) {
 
 TEST_F(ThreadTest, AnExceptionOutOfExecuteIsKeptAsTheFatalException) {
     auto trace = std::make_shared<Trace>();
-    auto* thread = new ProbeThread(trace, [](ProbeThread&) { throw std::runtime_error("contexte perdu"); });
+    auto* thread =
+        new ProbeThread(trace, [](ProbeThread&) { throw std::runtime_error("contexte perdu"); });
     thread->Start();
     thread->WaitFor();
     ASSERT_NE(thread->FatalException(), nullptr);
@@ -308,7 +309,8 @@ TEST_F(ThreadTest, WithoutAnInstalledMainThreadAHandOverIsCancelled) {
     pcsc::SetMainThread(nullptr);
     auto trace = std::make_shared<Trace>();
     bool ran = false;
-    auto* thread = new ProbeThread(trace, [&](ProbeThread& self) { self.HandOverCall([&] { ran = true; }); });
+    auto* thread =
+        new ProbeThread(trace, [&](ProbeThread& self) { self.HandOverCall([&] { ran = true; }); });
     thread->Start();
     thread->WaitFor();
     EXPECT_FALSE(ran);
@@ -356,7 +358,7 @@ TEST_F(ThreadTest, AnOwnerStopsASelfFreeingThreadBlockedInAHandOver) {
     EXPECT_EQ(manual.RunPending(), 0u);
     EXPECT_EQ(callbacks, 3);
     EXPECT_EQ(trace->handOvers, (std::vector<HandOver>{HandOver::Ran, HandOver::Ran, HandOver::Ran,
-                                                        HandOver::Cancelled}));
+                                                       HandOver::Cancelled}));
     // Other owners are still served.
     HandOver other = HandOver::Cancelled;
     std::thread worker([&] { other = manual.Synchronize(bystander, [&] { ++callbacks; }); });
@@ -374,7 +376,8 @@ TEST_F(ThreadTest, AManualLoopServesThreadsAsWell) {
     pcsc::SetMainThread(&manual);
     auto trace = std::make_shared<Trace>();
     bool ran = false;
-    auto* thread = new ProbeThread(trace, [&](ProbeThread& self) { self.HandOverCall([&] { ran = true; }); });
+    auto* thread =
+        new ProbeThread(trace, [&](ProbeThread& self) { self.HandOverCall([&] { ran = true; }); });
     thread->Start();
     ASSERT_TRUE(manual.WaitForWakes(1));
     EXPECT_FALSE(thread->Handle()->Ended());

@@ -37,8 +37,14 @@ TEST(AtrDecoder, ConventionProtocolsFactorsHistoricalBytesAndValidity) {
         // A Vitale card: TB1 and TC1, T=0.
         {u"3B 65 00 00 9C 11 01 01 03", Direct, {0}, {}, {}, u"9C 11 01 01 03", false, None},
         // A contactless storage card: T=0 then T=1, fifteen historical bytes.
-        {u"3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00 6A", Direct, {0, 1}, {}, {},
-         u"80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00", true, None},
+        {u"3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00 6A",
+         Direct,
+         {0, 1},
+         {},
+         {},
+         u"80 4F 0C A0 00 00 03 06 03 00 01 00 00 00 00",
+         true,
+         None},
         // T=0 and T=15 (global bytes): the check byte is required.
         {u"3B 80 80 1F 07 18", Direct, {0}, {}, {}, u"", true, None},
         {u"3B 80 80 1F 07", Direct, {0}, {}, {}, u"", true, Truncated},
@@ -47,9 +53,23 @@ TEST(AtrDecoder, ConventionProtocolsFactorsHistoricalBytesAndValidity) {
         {u"3B 10 7E", Direct, {0}, {}, {}, u"", false, None},
         // Bytes past the end, an unrequired check byte among them.
         {u"3B 02 14 50 45", Direct, {0}, {}, {}, u"14 50", false, ExtraBytes},
-        {u"3B 95 13 81 01 80 73 FF 01 00 0B 00", Direct, {1}, 372, 4, u"80 73 FF 01 00", true, ExtraBytes},
+        {u"3B 95 13 81 01 80 73 FF 01 00 0B 00",
+         Direct,
+         {1},
+         372,
+         4,
+         u"80 73 FF 01 00",
+         true,
+         ExtraBytes},
         // A wrong check byte, and a missing one.
-        {u"3B 95 13 81 01 80 73 FF 01 00 0C", Direct, {1}, 372, 4, u"80 73 FF 01 00", true, WrongTck},
+        {u"3B 95 13 81 01 80 73 FF 01 00 0C",
+         Direct,
+         {1},
+         372,
+         4,
+         u"80 73 FF 01 00",
+         true,
+         WrongTck},
         {u"3B 95 13 81 01 80 73 FF 01 00", Direct, {1}, 372, 4, u"80 73 FF 01 00", true, Truncated},
         // Cut inside the interface bytes, or inside the historical bytes.
         {u"3B 95 13", Direct, {}, 372, 4, u"", false, Truncated},

@@ -25,7 +25,8 @@ using fake::LibraryOverride;
 
 Handle Establish(TPCSCRaw& raw) {
     Handle context = 0;
-    EXPECT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, context), SCARD_S_SUCCESS);
+    EXPECT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, context),
+              SCARD_S_SUCCESS);
     return context;
 }
 
@@ -96,7 +97,8 @@ TEST(BindingStates, MissingRequiredEntryPointLeavesNothingLoaded) {
     EXPECT_FALSE(fake::IsLoaded(kFakeNoStatus)) << "an incomplete library is not kept loaded";
     Handle context = 0;
     EXPECT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, context),
-              SCARD_E_UNSUPPORTED_FEATURE) << "found entry points are not called either";
+              SCARD_E_UNSUPPORTED_FEATURE)
+        << "found entry points are not called either";
     EXPECT_FALSE(raw.Shutdown());
 }
 
@@ -122,8 +124,10 @@ TEST(BindingStates, EntryPointsPcscLiteDoesNotExport) {
     std::uint32_t size = 0;
     std::uint8_t guid[16] = {};
     EXPECT_EQ(raw.SCardLocateCards(context, u"card\0", &state, 1), SCARD_E_UNSUPPORTED_FEATURE);
-    EXPECT_EQ(raw.SCardListCards(context, nullptr, nullptr, 0, nullptr, size), SCARD_E_UNSUPPORTED_FEATURE);
-    EXPECT_EQ(raw.SCardListInterfaces(context, u"card", nullptr, size), SCARD_E_UNSUPPORTED_FEATURE);
+    EXPECT_EQ(raw.SCardListCards(context, nullptr, nullptr, 0, nullptr, size),
+              SCARD_E_UNSUPPORTED_FEATURE);
+    EXPECT_EQ(raw.SCardListInterfaces(context, u"card", nullptr, size),
+              SCARD_E_UNSUPPORTED_FEATURE);
     EXPECT_EQ(raw.SCardGetProviderId(context, u"card", guid), SCARD_E_UNSUPPORTED_FEATURE);
     // The optional ones pcsc-lite has are bound.
     EXPECT_EQ(raw.SCardCancel(context), SCARD_S_SUCCESS);
@@ -136,9 +140,9 @@ TEST(BindingStates, EntryPointsPcscLiteDoesNotExport) {
 
 TEST(BindingConversions, ReaderListInUtf16WithUtf16Sizes) {
     fake::Library lib(kFake);
-    lib.AddReader("Lecteur \xC3\xA9");           // é: 2 UTF-8 bytes, 1 UTF-16 unit
-    lib.AddReader("\xE4\xB8\xAD\xE6\x96\x87");   // 中文: 6 bytes, 2 units
-    lib.AddReader("card \xF0\x9F\x92\xB3");      // emoji: 4 bytes, 2 units
+    lib.AddReader("Lecteur \xC3\xA9");          // é: 2 UTF-8 bytes, 1 UTF-16 unit
+    lib.AddReader("\xE4\xB8\xAD\xE6\x96\x87");  // 中文: 6 bytes, 2 units
+    lib.AddReader("card \xF0\x9F\x92\xB3");     // emoji: 4 bytes, 2 units
     TPCSCRaw raw;
     ASSERT_TRUE(raw.Initialize());
     const Handle context = Establish(raw);
@@ -161,7 +165,8 @@ TEST(BindingConversions, ReaderListInUtf16WithUtf16Sizes) {
     // Too small a buffer: nothing beyond it is written, the size needed comes back.
     std::u16string small(5, u'#');
     got = 4;
-    EXPECT_EQ(raw.SCardListReaders(context, nullptr, small.data(), got), SCARD_E_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(raw.SCardListReaders(context, nullptr, small.data(), got),
+              SCARD_E_INSUFFICIENT_BUFFER);
     EXPECT_EQ(got, expected.size());
     EXPECT_EQ(small, u"#####");
 }
@@ -175,20 +180,23 @@ TEST(BindingConversions, ResultCodesAre32BitUnsigned) {
     // pcsc-lite's long codes are negative on 64 bits: they come back as the
     // 32-bit codes.
     EXPECT_EQ(raw.SCardListReaders(context, nullptr, nullptr, size), SCARD_E_NO_READERS_AVAILABLE);
-    lib.ForceResult("SCardListReaders", static_cast<long>(static_cast<std::int32_t>(0x8010001E)), 1);
+    lib.ForceResult("SCardListReaders", static_cast<long>(static_cast<std::int32_t>(0x8010001E)),
+                    1);
     EXPECT_EQ(raw.SCardListReaders(context, nullptr, nullptr, size), SCARD_E_SERVICE_STOPPED);
     lib.ForceResult("SCardListReaders", 109, 1);
     EXPECT_EQ(raw.SCardListReaders(context, nullptr, nullptr, size), ERROR_BROKEN_PIPE);
     lib.SetService(false);
     Handle other = 0;
-    EXPECT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, other), SCARD_E_NO_SERVICE);
+    EXPECT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, other),
+              SCARD_E_NO_SERVICE);
 }
 
 TEST(BindingConversions, ReaderStatesAcrossTheBoundary) {
     fake::Library lib(kFake);
     lib.AddReader("Lecteur \xC3\xA9");
     lib.AddReader("Empty");
-    const std::vector<unsigned char> atr{0x3B, 0x95, 0x13, 0x81, 0x01, 0x80, 0x73, 0xFF, 0x01, 0x00, 0x0B};
+    const std::vector<unsigned char> atr{0x3B, 0x95, 0x13, 0x81, 0x01, 0x80,
+                                         0x73, 0xFF, 0x01, 0x00, 0x0B};
     lib.SetReaderState("Lecteur \xC3\xA9", SCARD_STATE_PRESENT, atr);
     TPCSCRaw raw;
     ASSERT_TRUE(raw.Initialize());
@@ -231,8 +239,8 @@ TEST(BindingConversions, CardCallsCarryTheirArguments) {
 
     Handle card = kNoCardHandle;
     std::uint32_t active = 0;
-    ASSERT_EQ(raw.SCardConnect(context, u"R\u00E9", SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1,
-                               card, active),
+    ASSERT_EQ(raw.SCardConnect(context, u"R\u00E9", SCARD_SHARE_SHARED,
+                               SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, card, active),
               SCARD_S_SUCCESS);
     EXPECT_EQ(lib.LastText("SCardConnect"), "R\xC3\xA9") << "the name goes as UTF-8";
     EXPECT_EQ(active, SCARD_PROTOCOL_T1);
@@ -241,8 +249,9 @@ TEST(BindingConversions, CardCallsCarryTheirArguments) {
     const std::uint8_t select[] = {0x00, 0xA4, 0x00, 0x0C, 0x02, 0x3F, 0x00};
     std::uint8_t reply[16];
     std::uint32_t replyLen = sizeof reply;
-    ASSERT_EQ(raw.SCardTransmit(card, SCARD_PCI_T1, select, sizeof select, nullptr, reply, replyLen),
-              SCARD_S_SUCCESS);
+    ASSERT_EQ(
+        raw.SCardTransmit(card, SCARD_PCI_T1, select, sizeof select, nullptr, reply, replyLen),
+        SCARD_S_SUCCESS);
     EXPECT_EQ(replyLen, 4u);
     EXPECT_EQ(reply[2], 0x90);
     EXPECT_EQ(lib.LastArg("SCardTransmit", 1), SCARD_PROTOCOL_T1);
@@ -260,7 +269,8 @@ TEST(BindingConversions, CardCallsCarryTheirArguments) {
     std::uint8_t control[12];
     std::uint32_t returned = 0;
     const std::uint32_t code = raw.SCardCTLCode(2049);
-    ASSERT_EQ(raw.SCardControl(card, code, nullptr, 0, control, sizeof control, returned), SCARD_S_SUCCESS);
+    ASSERT_EQ(raw.SCardControl(card, code, nullptr, 0, control, sizeof control, returned),
+              SCARD_S_SUCCESS);
     EXPECT_EQ(returned, 12u);
     EXPECT_EQ(lib.LastArg("SCardControl", 1), code);
     EXPECT_EQ(control[4], 2);
@@ -277,7 +287,8 @@ TEST(BindingConversions, CardCallsCarryTheirArguments) {
     EXPECT_TRUE(state & SCARD_STATE_PRESENT);
 
     std::uint32_t reconnected = 0;
-    ASSERT_EQ(raw.SCardReconnect(card, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_UNPOWER_CARD, reconnected),
+    ASSERT_EQ(raw.SCardReconnect(card, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, SCARD_UNPOWER_CARD,
+                                 reconnected),
               SCARD_S_SUCCESS);
     EXPECT_EQ(lib.LastArg("SCardReconnect", 3), SCARD_UNPOWER_CARD);
     EXPECT_EQ(reconnected, SCARD_PROTOCOL_T1);

@@ -97,8 +97,8 @@ TEST(HexConversions, RoundTripEveryByte) {
 }
 
 TEST(TextConversions, Utf8AndUtf16RoundTrip) {
-    const std::u16string names[] = {u"Lab Reader 0 00 00", u"Lecteur carte Vitale é ü", u"中文读卡器",
-                                    u"reader \U0001F4B3"};
+    const std::u16string names[] = {u"Lab Reader 0 00 00", u"Lecteur carte Vitale é ü",
+                                    u"中文读卡器", u"reader \U0001F4B3"};
     for (const auto& name : names) {
         EXPECT_EQ(pcsc::Utf8ToUtf16(pcsc::Utf16ToUtf8(name)), name);
     }
@@ -109,7 +109,9 @@ TEST(TextConversions, Utf8AndUtf16RoundTrip) {
 }
 
 TEST(TextConversions, IllFormedInputBecomesReplacementCharacters) {
-    EXPECT_EQ(pcsc::Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(pcsc::Utf8ToUtf16("a\xFF"
+                                "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(pcsc::Utf8ToUtf16("\xC3"), u"\uFFFD") << "truncated sequence";
     EXPECT_EQ(pcsc::Utf8ToUtf16("\xC0\xAF"), u"\uFFFD") << "overlong form";
     EXPECT_EQ(pcsc::Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD") << "encoded surrogate";
@@ -124,20 +126,26 @@ TEST(NameCodec, BytesThatAreNotUtf8SurviveTheRoundTripAndNothingElseChanges) {
     };
     const Name names[] = {
         {"Lab Reader 0 00 00", u"Lab Reader 0 00 00"},
-        {"Lecteur \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x92\xB3", u"Lecteur é € \U0001F4B3"},  // UTF-8 reads as before
-        {"Lecteur \xE9", u"Lecteur \xDCE9"},                                         // Latin-1
-        {"\xE2\x82", u"\xDCE2\xDC82"},               // a sequence cut short: each byte kept
-        {"\xE2\x82" "A", u"\xDCE2\xDC82" u"A"},      // and the next character read
-        {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},     // an encoded surrogate
+        {"Lecteur \xC3\xA9 \xE2\x82\xAC \xF0\x9F\x92\xB3",
+         u"Lecteur é € \U0001F4B3"},          // UTF-8 reads as before
+        {"Lecteur \xE9", u"Lecteur \xDCE9"},  // Latin-1
+        {"\xE2\x82", u"\xDCE2\xDC82"},        // a sequence cut short: each byte kept
+        {"\xE2\x82"
+         "A",
+         u"\xDCE2\xDC82"
+         u"A"},                                   // and the next character read
+        {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},  // an encoded surrogate
         {std::string("A\0\xE9\0\0", 5), std::u16string(u"A\0\xDCE9\0\0", 5)},  // a multi-string
     };
     for (const Name& n : names) {
         SCOPED_TRACE(n.bytes);
         EXPECT_EQ(pcsc::NameFromBytes(n.bytes), n.name);
         EXPECT_EQ(pcsc::NameToBytes(n.name), n.bytes);
-        EXPECT_EQ(pcsc::HasUndecodedBytes(n.name), pcsc::Utf8ToUtf16(n.bytes).find(u'\uFFFD') != std::u16string::npos);
+        EXPECT_EQ(pcsc::HasUndecodedBytes(n.name),
+                  pcsc::Utf8ToUtf16(n.bytes).find(u'\uFFFD') != std::u16string::npos);
     }
     // Surrogates that no byte gave are not bytes.
-    EXPECT_EQ(pcsc::NameToBytes(std::u16string{char16_t(0xD800), u'x', char16_t(0xDC7F)}), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+    EXPECT_EQ(pcsc::NameToBytes(std::u16string{char16_t(0xD800), u'x', char16_t(0xDC7F)}),
+              "\xEF\xBF\xBDx\xEF\xBF\xBD");
     EXPECT_FALSE(pcsc::HasUndecodedBytes(u"\U0001F4B3"));
 }

@@ -31,7 +31,7 @@ TEST(PcscLiteValues, RecordLayoutsMatch) {
 TEST(PcscLiteValues, SharedValuesAgree) {
     const auto lite = pcsclite::Read();
     const unsigned long ours[7] = {SCARD_STATE_UNAWARE, SCARD_STATE_UNAVAILABLE, SCARD_STATE_EMPTY,
-                                   SCARD_STATE_PRESENT, SCARD_STATE_EXCLUSIVE, SCARD_STATE_INUSE,
+                                   SCARD_STATE_PRESENT, SCARD_STATE_EXCLUSIVE,   SCARD_STATE_INUSE,
                                    SCARD_STATE_MUTE};
     for (int i = 0; i < 7; ++i) EXPECT_EQ(ours[i], lite.stateFlags[i]) << "flag " << i;
     EXPECT_EQ(SCARD_SCOPE_USER, lite.scopeUser);

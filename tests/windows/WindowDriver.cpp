@@ -37,10 +37,12 @@ std::uint32_t Crc32(const std::uint8_t* data, std::size_t size, std::uint32_t cr
 }
 
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
-void Chunk(std::vector<std::uint8_t>& out, const char* type, const std::vector<std::uint8_t>& data) {
+void Chunk(std::vector<std::uint8_t>& out, const char* type,
+           const std::vector<std::uint8_t>& data) {
     Put32(out, static_cast<std::uint32_t>(data.size()));
     std::vector<std::uint8_t> body(type, type + 4);
     body.insert(body.end(), data.begin(), data.end());
@@ -99,9 +101,13 @@ std::wstring WindowsPath(std::wstring path) {
 
 }  // namespace
 
-std::string Narrow(const std::wstring& text) { return win32text::Narrow(text); }
+std::string Narrow(const std::wstring& text) {
+    return win32text::Narrow(text);
+}
 
-std::wstring Widen(const std::string& text) { return win32text::Wide(text); }
+std::wstring Widen(const std::string& text) {
+    return win32text::Wide(text);
+}
 
 std::wstring Environment(const wchar_t* name) {
     const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
@@ -117,9 +123,12 @@ std::string Describe(const std::vector<Span>& runs) {
     for (const Span& run : runs) {
         std::wstring shown;
         for (wchar_t c : run.text) {
-            if (c == L'\r') shown += L"\\r";
-            else if (c == L'\n') shown += L"\\n";
-            else shown += c;
+            if (c == L'\r')
+                shown += L"\\r";
+            else if (c == L'\n')
+                shown += L"\\n";
+            else
+                shown += c;
         }
         out << "  [" << (run.bold ? "B" : "-") << (run.italic ? "I" : "-")
             << (run.underline ? "U" : "-") << (run.strikeOut ? "S" : "-") << " #" << std::hex
@@ -146,9 +155,15 @@ std::vector<Span> Merge(std::vector<Span> pieces) {
     return runs;
 }
 
-Span Plain(const std::wstring& text, COLORREF color) { return Span{text, false, false, false, false, color}; }
-Span Bold(const std::wstring& text, COLORREF color) { return Span{text, true, false, false, false, color}; }
-Span Underlined(const std::wstring& text) { return Span{text, false, false, true, false, kBlack}; }
+Span Plain(const std::wstring& text, COLORREF color) {
+    return Span{text, false, false, false, false, color};
+}
+Span Bold(const std::wstring& text, COLORREF color) {
+    return Span{text, true, false, false, false, color};
+}
+Span Underlined(const std::wstring& text) {
+    return Span{text, false, false, true, false, kBlack};
+}
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -167,7 +182,9 @@ App::Remote::Remote(HANDLE process, std::size_t size)
     if (!address_) throw std::runtime_error("VirtualAllocEx failed");
 }
 
-App::Remote::~Remote() { VirtualFreeEx(process_, address_, 0, MEM_RELEASE); }
+App::Remote::~Remote() {
+    VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+}
 
 void App::Remote::Write(const void* data, std::size_t size) const {
     if (!WriteProcessMemory(process_, address_, data, size, nullptr))
@@ -222,19 +239,28 @@ App::~App() {
     CloseHandle(process_.hProcess);
 }
 
-HWND App::Control(int id) const { return GetDlgItem(window_, id); }
-HWND App::Sheet(int id) const { return GetDlgItem(window_, id); }
-HWND App::Control(int sheetId, int id) const { return GetDlgItem(Sheet(sheetId), id); }
+HWND App::Control(int id) const {
+    return GetDlgItem(window_, id);
+}
+HWND App::Sheet(int id) const {
+    return GetDlgItem(window_, id);
+}
+HWND App::Control(int sheetId, int id) const {
+    return GetDlgItem(Sheet(sheetId), id);
+}
 
 std::wstring App::Text(HWND control) const {
     const auto length = SendMessageW(control, WM_GETTEXTLENGTH, 0, 0);
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-    const auto got = SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    const auto got =
+        SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<std::size_t>(got));
     return text;
 }
 
-void App::Click(HWND button) const { PostMessageW(button, BM_CLICK, 0, 0); }
+void App::Click(HWND button) const {
+    PostMessageW(button, BM_CLICK, 0, 0);
+}
 
 void App::SelectTab(int index) const {
     SendMessageW(Control(gui_win32::kIdPageControl1), TCM_SETCURSEL, index, 0);
@@ -271,8 +297,8 @@ std::vector<Span> App::Runs(HWND pane) const {
     request.flags = GT_DEFAULT;
     request.codepage = 1200;
     text.Write(&request, sizeof request);
-    const auto got = SendMessageW(pane, EM_GETTEXTEX, text.Address(),
-                                  text.Address() + sizeof(GETTEXTEX));
+    const auto got =
+        SendMessageW(pane, EM_GETTEXTEX, text.Address(), text.Address() + sizeof(GETTEXTEX));
     std::vector<std::uint8_t> raw(sizeof(GETTEXTEX) + chars * sizeof(wchar_t));
     text.Read(raw.data(), raw.size());
     const std::wstring content(reinterpret_cast<const wchar_t*>(raw.data() + sizeof(GETTEXTEX)),
@@ -303,7 +329,7 @@ std::vector<Span> App::Runs(HWND pane) const {
 }
 
 std::vector<Span> App::WaitForRuns(HWND pane, const std::vector<Span>& expected,
-                                  std::chrono::milliseconds timeout) const {
+                                   std::chrono::milliseconds timeout) const {
     std::vector<Span> runs;
     WaitUntil(
         [&] {
@@ -346,10 +372,13 @@ HWND App::FindDialog() const {
     return search.found;
 }
 
-bool App::Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+bool App::Running() const {
+    return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
 
 long App::WaitForExit(std::chrono::milliseconds timeout) const {
-    if (WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeout.count())) !=
+        WAIT_OBJECT_0)
         return -1;
     DWORD code = 0;
     GetExitCodeProcess(process_.hProcess, &code);
@@ -357,7 +386,8 @@ long App::WaitForExit(std::chrono::milliseconds timeout) const {
 }
 
 bool App::Screenshot(const std::wstring& path) const {
-    RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    RedrawWindow(window_, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
     std::this_thread::sleep_for(300ms);
     RECT frame;
     GetWindowRect(window_, &frame);
@@ -397,7 +427,8 @@ bool App::Screenshot(const std::wstring& path) const {
 
 // ---- Layout and keyboard -----------------------------------------------------------
 
-LRESULT App::SendWithData(HWND control, UINT message, WPARAM wParam, void* data, std::size_t size) const {
+LRESULT App::SendWithData(HWND control, UINT message, WPARAM wParam, void* data,
+                          std::size_t size) const {
     Remote remote(process_.hProcess, size);
     remote.Write(data, size);
     const LRESULT result = SendMessageW(control, message, wParam, remote.Address());
@@ -421,8 +452,8 @@ SIZE App::IdealSize(HWND control, UINT message) const {
 
 RECT App::TabRect(int index) const {
     RECT place{};
-    SendWithData(Control(gui_win32::kIdPageControl1), TCM_GETITEMRECT, static_cast<WPARAM>(index), &place,
-                 sizeof place);
+    SendWithData(Control(gui_win32::kIdPageControl1), TCM_GETITEMRECT, static_cast<WPARAM>(index),
+                 &place, sizeof place);
     return place;
 }
 

@@ -82,7 +82,7 @@ public:
     // Waits until the pane's runs equal `expected` or `timeout`; returns the
     // last runs read.
     std::vector<Span> WaitForRuns(HWND pane, const std::vector<Span>& expected,
-                                 std::chrono::milliseconds timeout) const;
+                                  std::chrono::milliseconds timeout) const;
     // A top-level window of the program's process other than the main one
     // (a message box), or null.
     HWND FindDialog() const;
@@ -120,7 +120,8 @@ public:
 private:
     // Sends `message` with lParam pointing to a copy of `data` in the
     // window's process, and reads the copy back into `data`.
-    LRESULT SendWithData(HWND control, UINT message, WPARAM wParam, void* data, std::size_t size) const;
+    LRESULT SendWithData(HWND control, UINT message, WPARAM wParam, void* data,
+                         std::size_t size) const;
 
     // Memory in the window's process, for messages that carry a pointer.
     class Remote {

@@ -37,7 +37,9 @@ namespace {
 
 const wchar_t kSerialComm[] = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
-bool RealReaders() { return Environment(L"VARDEL_SERVICE") == L"readers"; }
+bool RealReaders() {
+    return Environment(L"VARDEL_SERVICE") == L"readers";
+}
 
 std::vector<std::wstring> ExpectedReaders() {
     std::vector<std::wstring> readers;
@@ -57,14 +59,16 @@ std::vector<std::wstring> ExpectedReaders() {
 std::vector<std::wstring> UsbPortLines() {
     std::vector<std::wstring> lines;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialComm, 0, KEY_READ, &key) != ERROR_SUCCESS) return lines;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialComm, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return lines;
     for (DWORD index = 0;; ++index) {
         wchar_t name[512];
         DWORD nameLength = 512;
         BYTE data[1024];
         DWORD dataSize = sizeof data;
         DWORD type = 0;
-        if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+        if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &dataSize) !=
+            ERROR_SUCCESS)
             break;
         const std::wstring device(name, nameLength);
         if (device.rfind(L"\\Device\\USB", 0) != 0) continue;
@@ -76,7 +80,9 @@ std::vector<std::wstring> UsbPortLines() {
     return lines;
 }
 
-std::wstring Screenshots() { return Environment(L"VARDEL_SCREENSHOTS"); }
+std::wstring Screenshots() {
+    return Environment(L"VARDEL_SCREENSHOTS");
+}
 
 std::wstring PaneText(const std::vector<Span>& runs) {
     std::wstring text;
@@ -84,8 +90,10 @@ std::wstring PaneText(const std::vector<Span>& runs) {
     return text;
 }
 
-#define EXPECT_RUNS(actual, expected) \
-    EXPECT_EQ(actual, expected) << "pane:\n" << Describe(actual) << "expected:\n" << Describe(expected)
+#define EXPECT_RUNS(actual, expected)                                \
+    EXPECT_EQ(actual, expected) << "pane:\n"                         \
+                                << Describe(actual) << "expected:\n" \
+                                << Describe(expected)
 
 // ---- Display scales ---------------------------------------------------------------
 
@@ -96,13 +104,15 @@ class DisplayScale {
 public:
     explicit DisplayScale(DWORD dpi) {
         if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0,
-                            KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr) != ERROR_SUCCESS)
+                            KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
+                            nullptr) != ERROR_SUCCESS)
             throw std::runtime_error("cannot open HKCU\\Control Panel\\Desktop");
         DWORD size = sizeof previous_;
         DWORD type = 0;
-        hadPrevious_ = RegQueryValueExW(key_, kValue, nullptr, &type, reinterpret_cast<BYTE*>(&previous_),
-                                        &size) == ERROR_SUCCESS &&
-                       type == REG_DWORD;
+        hadPrevious_ =
+            RegQueryValueExW(key_, kValue, nullptr, &type, reinterpret_cast<BYTE*>(&previous_),
+                             &size) == ERROR_SUCCESS &&
+            type == REG_DWORD;
         Set(dpi);
     }
     ~DisplayScale() {
@@ -120,8 +130,8 @@ public:
 private:
     static constexpr wchar_t kValue[] = L"LogPixels";
     void Set(DWORD dpi) {
-        if (RegSetValueExW(key_, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi) !=
-            ERROR_SUCCESS)
+        if (RegSetValueExW(key_, kValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                           sizeof dpi) != ERROR_SUCCESS)
             throw std::runtime_error("cannot set LogPixels");
     }
     HKEY key_ = nullptr;
@@ -129,28 +139,34 @@ private:
     bool hadPrevious_ = false;
 };
 
-int Scaled(int length, int dpi) { return MulDiv(length, dpi, 96); }
+int Scaled(int length, int dpi) {
+    return MulDiv(length, dpi, 96);
+}
 
 std::string Show(const RECT& r) {
-    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right) +
-           ", " + std::to_string(r.bottom) + ")";
+    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
+           std::to_string(r.right) + ", " + std::to_string(r.bottom) + ")";
 }
 
 // Every edge within 2 pixels of the design's, scaled.
 void ExpectPlacedAt(const RECT& actual, const RECT& design, int dpi, const std::string& what) {
-    const RECT expected{Scaled(design.left, dpi), Scaled(design.top, dpi), Scaled(design.right, dpi),
-                        Scaled(design.bottom, dpi)};
-    const bool placed = std::abs(actual.left - expected.left) <= 2 && std::abs(actual.top - expected.top) <= 2 &&
-                      std::abs(actual.right - expected.right) <= 2 &&
-                      std::abs(actual.bottom - expected.bottom) <= 2;
-    EXPECT_TRUE(placed) << what << " at " << dpi << " dpi is " << Show(actual) << ", not " << Show(expected);
+    const RECT expected{Scaled(design.left, dpi), Scaled(design.top, dpi),
+                        Scaled(design.right, dpi), Scaled(design.bottom, dpi)};
+    const bool placed = std::abs(actual.left - expected.left) <= 2 &&
+                        std::abs(actual.top - expected.top) <= 2 &&
+                        std::abs(actual.right - expected.right) <= 2 &&
+                        std::abs(actual.bottom - expected.bottom) <= 2;
+    EXPECT_TRUE(placed) << what << " at " << dpi << " dpi is " << Show(actual) << ", not "
+                        << Show(expected);
 }
 
 // Its text (and picture) fits in the control.
 void ExpectRoomFor(const SIZE& needed, const RECT& place, const std::string& what) {
     EXPECT_GT(needed.cx, 0) << what << ": no size reported";
-    EXPECT_LE(needed.cx, place.right - place.left) << what << " is cut: " << needed.cx << " pixels wide needed";
-    EXPECT_LE(needed.cy, place.bottom - place.top) << what << " is cut: " << needed.cy << " pixels high needed";
+    EXPECT_LE(needed.cx, place.right - place.left)
+        << what << " is cut: " << needed.cx << " pixels wide needed";
+    EXPECT_LE(needed.cy, place.bottom - place.top)
+        << what << " is cut: " << needed.cy << " pixels high needed";
 }
 
 // The window laid out for `dpi`: size, places, room for every text, and
@@ -175,9 +191,12 @@ void ExpectLayoutAt(const App& app, int dpi) {
         const RECT place = app.PlaceIn(label, w);
         const int centre = Scaled(l.design.left + l.design.right, dpi);  // twice the centre
         EXPECT_LE(std::abs(place.left + place.right - centre), 3) << l.name << " " << Show(place);
-        EXPECT_LE(std::abs(place.top - Scaled(l.design.top, dpi)), 2) << l.name << " " << Show(place);
-        EXPECT_LE(std::abs(place.bottom - Scaled(l.design.bottom, dpi)), 2) << l.name << " " << Show(place);
-        EXPECT_GE(place.right - place.left, Scaled(l.design.right - l.design.left, dpi) - 2) << l.name;
+        EXPECT_LE(std::abs(place.top - Scaled(l.design.top, dpi)), 2)
+            << l.name << " " << Show(place);
+        EXPECT_LE(std::abs(place.bottom - Scaled(l.design.bottom, dpi)), 2)
+            << l.name << " " << Show(place);
+        EXPECT_GE(place.right - place.left, Scaled(l.design.right - l.design.left, dpi) - 2)
+            << l.name;
         ExpectRoomFor(app.IdealSize(label, BCM_GETIDEALSIZE), place, l.name);
     }
     HWND quit = app.Control(kIdBtnQuit);
@@ -194,7 +213,8 @@ void ExpectLayoutAt(const App& app, int dpi) {
     for (const auto& l : links) {
         HWND link = app.Control(l.id);
         const RECT place = app.PlaceIn(link, w);
-        EXPECT_LE(std::abs(place.left - Scaled(l.design.x, dpi)), 2) << l.name << " " << Show(place);
+        EXPECT_LE(std::abs(place.left - Scaled(l.design.x, dpi)), 2)
+            << l.name << " " << Show(place);
         EXPECT_LE(std::abs(place.top - Scaled(l.design.y, dpi)), 2) << l.name << " " << Show(place);
         EXPECT_LE(place.right, client.right) << l.name;
         const SIZE needed = app.IdealSize(link, LM_GETIDEALSIZE);
@@ -212,7 +232,8 @@ void ExpectLayoutAt(const App& app, int dpi) {
     EXPECT_EQ(SendMessageW(tabs, TCM_GETROWCOUNT, 0, 0), 1);
     for (int i = 0; i < 3; ++i) {
         const RECT tab = app.TabRect(i);
-        EXPECT_LE(tab.right, tabsPlace.right - tabsPlace.left) << "tab " << i << " is cut: " << Show(tab);
+        EXPECT_LE(tab.right, tabsPlace.right - tabsPlace.left)
+            << "tab " << i << " is cut: " << Show(tab);
     }
     const RECT area{Scaled(16, dpi), Scaled(96, dpi), Scaled(577, dpi), Scaled(377, dpi)};
     const struct {
@@ -231,8 +252,8 @@ void ExpectLayoutAt(const App& app, int dpi) {
         const RECT buttonPlace = app.PlaceIn(button, sheet);
         ExpectPlacedAt(buttonPlace, {190, 24, 190 + 172, 24 + 30}, dpi, s.name);
         ExpectRoomFor(app.IdealSize(button, BCM_GETIDEALSIZE), buttonPlace, s.name);
-        ExpectPlacedAt(app.PlaceIn(app.Control(s.sheet, s.pane), sheet), {0, 91, 553, 91 + 159}, dpi,
-                       std::string("pane of ") + s.name);
+        ExpectPlacedAt(app.PlaceIn(app.Control(s.sheet, s.pane), sheet), {0, 91, 553, 91 + 159},
+                       dpi, std::string("pane of ") + s.name);
     }
 
     // The frame around the page control: its four edges show on the white.
@@ -247,7 +268,8 @@ void ExpectLayoutAt(const App& app, int dpi) {
                  {{bevel.left, midY}, "left"},
                  {{bevel.right - 1, midY}, "right"}};
     for (const auto& e : edges) {
-        EXPECT_NE(app.Pixel(e.point), RGB(255, 255, 255)) << "the frame's " << e.edge << " edge does not show";
+        EXPECT_NE(app.Pixel(e.point), RGB(255, 255, 255))
+            << "the frame's " << e.edge << " edge does not show";
     }
 }
 
@@ -293,7 +315,8 @@ TEST(Window, MovedToAMonitorOfAnotherScaleItLaysItselfOutAgain) {
             EXPECT_EQ(numerator * 96, dpi * denominator) << numerator << "/" << denominator;
         }
         if (!Screenshots().empty()) {
-            EXPECT_TRUE(app.Screenshot(Screenshots() + L"/moved-to-" + std::to_wstring(dpi) + L"dpi.png"));
+            EXPECT_TRUE(
+                app.Screenshot(Screenshots() + L"/moved-to-" + std::to_wstring(dpi) + L"dpi.png"));
         }
     }
 }
@@ -359,8 +382,10 @@ TEST(Window, LayoutAtStartIsTheDesignedOne) {
     EXPECT_EQ(app.Text(app.Control(kIdLblAbout2)),
               L"Cette application est compatible avec le logiciel Vardel uniquement");
     EXPECT_EQ(app.Text(app.Control(kIdBtnQuit)), L" Quitter");
-    EXPECT_NE(app.Text(app.Control(kIdLblLink2)).find(L">Support \u00e0 Distance</a>"), std::wstring::npos);
-    EXPECT_NE(app.Text(app.Control(kIdLblLink3)).find(L">Logiciel lecture Vitale</a>"), std::wstring::npos);
+    EXPECT_NE(app.Text(app.Control(kIdLblLink2)).find(L">Support \u00e0 Distance</a>"),
+              std::wstring::npos);
+    EXPECT_NE(app.Text(app.Control(kIdLblLink3)).find(L">Logiciel lecture Vitale</a>"),
+              std::wstring::npos);
 
     // The page control: three tabs, the first selected and its sheet shown.
     HWND tabs = app.Control(kIdPageControl1);
@@ -426,7 +451,7 @@ TEST(Window, SerialTabListsTheUsbPortsOfTheRegistry) {
     EXPECT_FALSE(IsWindowVisible(app.Sheet(kIdTabSheet2)));
     HWND pane = app.Control(kIdTabSheet3, kIdLecteur2);
     std::vector<Span> expected{Bold(L"Cl\u00e9 de registre trouv\u00e9e\r\n", kGreen),
-                              Underlined(L"Liste des ports COM :\r\n")};
+                               Underlined(L"Liste des ports COM :\r\n")};
     for (const std::wstring& line : lines) expected.push_back(Plain(line));
     expected = Merge(expected);
 
@@ -448,10 +473,12 @@ TEST(Window, SerialTabListsTheUsbPortsOfTheRegistry) {
 TEST(Window, ErrorEscapingAHandlerIsShownAndTheWindowGoesOn) {
     // A USB port whose data is not text stops the serial-port check.
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialComm, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialComm, 0, KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
     const DWORD number = 5;
     const wchar_t kBad[] = L"\\Device\\USBZZNUMBER";
-    ASSERT_EQ(RegSetValueExW(key, kBad, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number),
+    ASSERT_EQ(RegSetValueExW(key, kBad, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                             sizeof number),
               ERROR_SUCCESS);
     struct Cleanup {
         HKEY key;
@@ -483,7 +510,8 @@ TEST(Window, ErrorEscapingAHandlerIsShownAndTheWindowGoesOn) {
     EXPECT_TRUE(app.Running());
     RegDeleteValueW(key, kBad);
     app.Click(app.Control(kIdTabSheet3, kIdSpeedButton1));
-    EXPECT_TRUE(WaitUntil([&] { return app.Text(pane).find(L"COM3 : ") != std::wstring::npos; }, 10s));
+    EXPECT_TRUE(
+        WaitUntil([&] { return app.Text(pane).find(L"COM3 : ") != std::wstring::npos; }, 10s));
     EXPECT_EQ(app.FindDialog(), nullptr);
 }
 
@@ -494,8 +522,10 @@ TEST(Window, DirectTabReportsWhatTheLibraryAnswers) {
     HWND pane = app.Control(kIdTabSheet1, kIdLecteur3);
     std::vector<Span> expected;
     if (RealReaders()) {
-        expected = {Bold(L"Connect\u00e9 \u00e0 la DLL\r\n", kGreen), Underlined(L"Liste des lecteurs :\r\n")};
-        for (const std::wstring& reader : ExpectedReaders()) expected.push_back(Plain(reader + L"\r\n"));
+        expected = {Bold(L"Connect\u00e9 \u00e0 la DLL\r\n", kGreen),
+                    Underlined(L"Liste des lecteurs :\r\n")};
+        for (const std::wstring& reader : ExpectedReaders())
+            expected.push_back(Plain(reader + L"\r\n"));
     } else {
         // Wine 8's winscard.dll establishes no context: SCARD_F_INTERNAL_ERROR.
         expected = {Bold(L"Erreur lors de la connexion \u00e0 la DLL\r\n", kRed),
@@ -507,7 +537,8 @@ TEST(Window, DirectTabReportsWhatTheLibraryAnswers) {
     if (RealReaders()) {
         // The hidden list holds the names.
         HWND combo = app.Control(kIdTabSheet1, kIdComboBox1);
-        EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), static_cast<LRESULT>(ExpectedReaders().size()));
+        EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0),
+                  static_cast<LRESULT>(ExpectedReaders().size()));
     }
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(app.Running());
@@ -521,8 +552,10 @@ TEST(Window, ServiceTabReportsWhatTheServiceAnswers) {
     HWND pane = app.Control(kIdTabSheet2, kIdLecteur1);
     std::vector<Span> expected;
     if (RealReaders()) {
-        expected = {Bold(L"Connect\u00e9 au service\r\n", kGreen), Underlined(L"Liste des lecteurs :\r\n")};
-        for (const std::wstring& reader : ExpectedReaders()) expected.push_back(Plain(reader + L"\r\n"));
+        expected = {Bold(L"Connect\u00e9 au service\r\n", kGreen),
+                    Underlined(L"Liste des lecteurs :\r\n")};
+        for (const std::wstring& reader : ExpectedReaders())
+            expected.push_back(Plain(reader + L"\r\n"));
     } else {
         expected = {Bold(L"Erreur lors de la connexion au service\r\n", kRed)};
     }
@@ -543,7 +576,8 @@ TEST(Window, QuitterEndsTheProgramCleanly) {
     App app;
     // With a reader manager made (and, over a real service, watching).
     app.Click(app.Control(kIdTabSheet2, kIdBtnConfig));
-    ASSERT_TRUE(WaitUntil([&] { return !app.Text(app.Control(kIdTabSheet2, kIdLecteur1)).empty(); }, 10s));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !app.Text(app.Control(kIdTabSheet2, kIdLecteur1)).empty(); }, 10s));
     std::this_thread::sleep_for(500ms);
     app.Click(app.Control(kIdBtnQuit));
     EXPECT_EQ(app.WaitForExit(10s), 0);
@@ -552,7 +586,8 @@ TEST(Window, QuitterEndsTheProgramCleanly) {
 TEST(Window, TheCloseBoxEndsTheProgramCleanly) {
     App app;
     app.Click(app.Control(kIdTabSheet2, kIdBtnConfig));
-    ASSERT_TRUE(WaitUntil([&] { return !app.Text(app.Control(kIdTabSheet2, kIdLecteur1)).empty(); }, 10s));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !app.Text(app.Control(kIdTabSheet2, kIdLecteur1)).empty(); }, 10s));
     PostMessageW(app.Window(), WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(app.WaitForExit(10s), 0);
 }

@@ -29,7 +29,8 @@ std::string Lower(std::string text) {
 
 Handle Establish(TPCSCRaw& raw) {
     Handle context = 0;
-    EXPECT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, context), SCARD_S_SUCCESS);
+    EXPECT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, context),
+              SCARD_S_SUCCESS);
     return context;
 }
 
@@ -89,7 +90,8 @@ TEST(WindowsBinding, TheSmartCardDatabaseEntryPointsAreBound) {
     // binding's "unsupported".
     EXPECT_EQ(raw.SCardLocateCards(context, u"carte\0", &state, 1), SCARD_E_UNKNOWN_CARD);
     EXPECT_EQ(lib.LastText("SCardLocateCardsW"), "carte");
-    EXPECT_EQ(raw.SCardListCards(context, nullptr, nullptr, 0, nullptr, size), SCARD_E_UNKNOWN_CARD);
+    EXPECT_EQ(raw.SCardListCards(context, nullptr, nullptr, 0, nullptr, size),
+              SCARD_E_UNKNOWN_CARD);
     EXPECT_EQ(raw.SCardListInterfaces(context, u"carte", nullptr, size), SCARD_E_UNKNOWN_CARD);
     EXPECT_EQ(raw.SCardGetProviderId(context, u"carte", guid), SCARD_E_UNKNOWN_CARD);
     EXPECT_EQ(lib.Calls("SCardLocateCardsW"), 1);
@@ -121,7 +123,8 @@ TEST(WindowsBinding, TextsGoAsUtf16WithSizesInCharacters) {
 
     std::u16string small(4, u'#');
     std::uint32_t got = 4;
-    EXPECT_EQ(raw.SCardListReaders(context, nullptr, small.data(), got), SCARD_E_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(raw.SCardListReaders(context, nullptr, small.data(), got),
+              SCARD_E_INSUFFICIENT_BUFFER);
     EXPECT_EQ(got, expected.size());
     EXPECT_EQ(small, u"####");
 
@@ -135,7 +138,8 @@ TEST(WindowsBinding, TextsGoAsUtf16WithSizesInCharacters) {
     char16_t name[32];
     std::uint32_t nameLength = 32, state = 0, protocol = 0, atrLength = 36;
     std::uint8_t atr[36];
-    ASSERT_EQ(raw.SCardStatus(card, name, nameLength, state, protocol, atr, atrLength), SCARD_S_SUCCESS);
+    ASSERT_EQ(raw.SCardStatus(card, name, nameLength, state, protocol, atr, atrLength),
+              SCARD_S_SUCCESS);
     EXPECT_EQ(std::u16string(name, nameLength), std::u16string(u"Lecteur \u00E9\0\0", 11));
     EXPECT_EQ(atrLength, 2u);
     EXPECT_EQ(raw.SCardDisconnect(card, SCARD_LEAVE_CARD), SCARD_S_SUCCESS);
@@ -178,7 +182,8 @@ TEST(WindowsBinding, RecordsGoAsTheyAre) {
     std::uint32_t returned = 0;
     std::uint8_t control[12];
     lib.SetControlReply("R", {1, 2, 3});
-    ASSERT_EQ(raw.SCardControl(card, raw.SCardCTLCode(2049), nullptr, 0, control, sizeof control, returned),
+    ASSERT_EQ(raw.SCardControl(card, raw.SCardCTLCode(2049), nullptr, 0, control, sizeof control,
+                               returned),
               SCARD_S_SUCCESS);
     EXPECT_EQ(lib.LastArg("SCardControl", 1), 0x00312004u);
     EXPECT_EQ(returned, 3u);

@@ -42,7 +42,9 @@ std::vector<std::u16string> ExpectedReaders() {
     return readers;
 }
 
-std::string Narrow(const std::u16string& text) { return pcsc::Utf16ToUtf8(text); }
+std::string Narrow(const std::u16string& text) {
+    return pcsc::Utf16ToUtf8(text);
+}
 
 // The lab's share as Wine shows it (drive Z: is the Unix root).
 std::string ShareFile(const std::string& name) {
@@ -61,7 +63,8 @@ TEST(Wine10Lab, TheBindingListsTheLabReaders) {
     TPCSCRaw raw;
     ASSERT_TRUE(raw.Initialize()) << platform::LastLoadError();
     Handle context = 0;
-    ASSERT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, context), SCARD_S_SUCCESS);
+    ASSERT_EQ(raw.SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, context),
+              SCARD_S_SUCCESS);
     std::uint32_t size = 0;
     ASSERT_EQ(raw.SCardListReaders(context, nullptr, nullptr, size), SCARD_S_SUCCESS);
     std::u16string buffer(size, u'\0');
@@ -82,7 +85,8 @@ TEST(Wine10Lab, TheManagerFindsTheReadersAndSeesACardInserted) {
         std::vector<std::string> inserted;
         TPCSC manager;
         ASSERT_TRUE(manager.Valid());
-        manager.SetOnReaderFound([&](TPCSC*, const std::u16string& reader) { found.push_back(reader); });
+        manager.SetOnReaderFound(
+            [&](TPCSC*, const std::u16string& reader) { found.push_back(reader); });
         manager.SetOnCardInserted([&](TPCSC*, const std::u16string& reader, const Bytes& atr) {
             inserted.push_back(Narrow(reader) + " " + Narrow(BytesToHexString(atr)));
         });

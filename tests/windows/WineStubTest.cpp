@@ -24,17 +24,19 @@ TEST(WineStub, TheBindingIsCompleteButEstablishesNothing) {
     EXPECT_EQ(raw.SCardEstablishContext(pcsc::SCARD_SCOPE_USER, nullptr, nullptr, context),
               pcsc::SCARD_F_INTERNAL_ERROR);
     std::uint32_t size = 0;
-    EXPECT_EQ(raw.SCardListReaders(context, nullptr, nullptr, size), pcsc::SCARD_E_NO_READERS_AVAILABLE);
+    EXPECT_EQ(raw.SCardListReaders(context, nullptr, nullptr, size),
+              pcsc::SCARD_E_NO_READERS_AVAILABLE);
 }
 
 TEST(WineStub, DirectCheckReportsTheEstablishFailure) {
     RecordingPane pane;
     pcsc::StringList hidden{u"ancien"};
     const DirectCheckResult result = RunDirectCheck(pane, hidden);
-    EXPECT_EQ(pane.Pieces(),
-              (std::vector<ReportPiece>{
-                  {u"Erreur lors de la connexion à la DLL\r\n", kBold, kRed},
-                  {u"Erreur (-2146435071) : An internal consistency check failed.", kPlain, kBlack}}));
+    EXPECT_EQ(
+        pane.Pieces(),
+        (std::vector<ReportPiece>{
+            {u"Erreur lors de la connexion à la DLL\r\n", kBold, kRed},
+            {u"Erreur (-2146435071) : An internal consistency check failed.", kPlain, kBlack}}));
     EXPECT_EQ(result.establish, pcsc::SCARD_F_INTERNAL_ERROR);
     EXPECT_FALSE(result.list.has_value());
     EXPECT_EQ(hidden, pcsc::StringList{u"ancien"});
@@ -51,8 +53,9 @@ TEST(WineStub, ServiceCheckReportsTheEstablishFailureAndStartsNothing) {
         EXPECT_FALSE(check.Manager()->Valid());
         // Idle passes for a while: no watcher polls, nothing more is written.
         loop.RunUntil([] { return false; }, std::chrono::steady_clock::now() + 500ms);
-        EXPECT_EQ(pane.Pieces(), (std::vector<ReportPiece>{
-                                     {u"Erreur lors de la connexion au service\r\n", kBold, kRed}}));
+        EXPECT_EQ(pane.Pieces(),
+                  (std::vector<ReportPiece>{
+                      {u"Erreur lors de la connexion au service\r\n", kBold, kRed}}));
         EXPECT_TRUE(pcsc::ServiceCallsInFlight().empty());
         // Pressed again: the same, with a new manager.
         check.btn_configClick();

@@ -37,7 +37,8 @@ static_assert(offsetof(NativeReaderState, szReader) == offsetof(SCARD_READERSTAT
 static_assert(offsetof(NativeReaderState, pvUserData) == offsetof(SCARD_READERSTATEW, pvUserData));
 static_assert(offsetof(NativeReaderState, dwCurrentState) ==
               offsetof(SCARD_READERSTATEW, dwCurrentState));
-static_assert(offsetof(NativeReaderState, dwEventState) == offsetof(SCARD_READERSTATEW, dwEventState));
+static_assert(offsetof(NativeReaderState, dwEventState) ==
+              offsetof(SCARD_READERSTATEW, dwEventState));
 static_assert(offsetof(NativeReaderState, cbAtr) == offsetof(SCARD_READERSTATEW, cbAtr));
 static_assert(offsetof(NativeReaderState, rgbAtr) == offsetof(SCARD_READERSTATEW, rgbAtr));
 static_assert(sizeof(NativeReaderState::rgbAtr) == sizeof(SCARD_READERSTATEW::rgbAtr));
@@ -53,7 +54,8 @@ static_assert(std::is_signed_v<pcsc::platform::NativeLong> == std::is_signed_v<L
 
 // The values Windows publishes under the names the library uses.
 static_assert(pcsc::platform::kProtocolRaw == SCARD_PROTOCOL_RAW);
-static_assert(pcsc::platform::kUnsupportedFeature == static_cast<DWORD>(SCARD_E_UNSUPPORTED_FEATURE));
+static_assert(pcsc::platform::kUnsupportedFeature ==
+              static_cast<DWORD>(SCARD_E_UNSUPPORTED_FEATURE));
 static_assert(pcsc::platform::SmartCardCtlCode(2049) == SCARD_CTL_CODE(2049));
 static_assert(pcsc::platform::SmartCardCtlCode(0) == SCARD_CTL_CODE(0));
 
@@ -65,8 +67,8 @@ struct SameShape : std::false_type {};
 template <typename R1, typename... A1, typename R2, typename... A2>
 struct SameShape<R1(WINAPI*)(A1...), R2(WINAPI*)(A2...)>
     : std::bool_constant<sizeof...(A1) == sizeof...(A2) && sizeof(R1) == sizeof(R2) &&
-                         ((sizeof(A1) == sizeof(A2) && std::is_pointer_v<A1> == std::is_pointer_v<A2>) &&
-                          ...)> {};
+                         ((sizeof(A1) == sizeof(A2) &&
+                           std::is_pointer_v<A1> == std::is_pointer_v<A2>)&&...)> {};
 
 namespace entry = pcsc::platform::entry;
 static_assert(SameShape<entry::EstablishContext, decltype(&::SCardEstablishContext)>::value);
@@ -109,6 +111,8 @@ std::string SystemDirectory() {
     return pcsc::Utf16ToUtf8(std::u16string(path, path + length));
 }
 
-unsigned AnsiCodePage() { return GetACP(); }
+unsigned AnsiCodePage() {
+    return GetACP();
+}
 
 }  // namespace layout

@@ -108,9 +108,9 @@ public:
         const NativeReaderState* native = count_ > kInline ? heap_.data() : inline_;
         for (std::uint32_t i = 0; i < count_; ++i) {
             states[i].dwEventState = static_cast<std::uint32_t>(native[i].dwEventState);
-            const auto atr = std::min<NativeDword>(
-                std::min<NativeDword>(native[i].cbAtr, platform::kMaxAtrSize),
-                sizeof states[i].rgbAtr);
+            const auto atr =
+                std::min<NativeDword>(std::min<NativeDword>(native[i].cbAtr, platform::kMaxAtrSize),
+                                      sizeof states[i].rgbAtr);
             states[i].cbAtr = static_cast<std::uint32_t>(atr);
             std::copy_n(native[i].rgbAtr, atr, states[i].rgbAtr);
         }
@@ -148,8 +148,9 @@ Status TPCSCRaw::SCardConnect(Handle hContext, const char16_t* pReader, std::uin
         const std::string reader = ToBytes(pReader);
         NativeHandle card = static_cast<NativeHandle>(CardHandle);
         NativeDword active = ActiveProtocol;
-        const Status status = call(static_cast<NativeHandle>(hContext), pReader ? reader.c_str() : nullptr,
-                                   ShareMode, PreferredProtocols, &card, &active);
+        const Status status =
+            call(static_cast<NativeHandle>(hContext), pReader ? reader.c_str() : nullptr, ShareMode,
+                 PreferredProtocols, &card, &active);
         CardHandle = static_cast<Handle>(card);
         ActiveProtocol = static_cast<std::uint32_t>(active);
         return status;
@@ -161,8 +162,8 @@ Status TPCSCRaw::SCardControl(Handle hContext, std::uint32_t IoCtl, const void* 
                               std::uint32_t SizeOutBuffer, std::uint32_t& BytesRet) {
     return Through(FValid, FSCardControl, e::kControl, [&](const Call<TSCardControl>& call) {
         NativeDword returned = BytesRet;
-        const Status status = call(static_cast<NativeHandle>(hContext), IoCtl, pInBuffer, SizeInBuffer,
-                                   pOutBuffer, SizeOutBuffer, &returned);
+        const Status status = call(static_cast<NativeHandle>(hContext), IoCtl, pInBuffer,
+                                   SizeInBuffer, pOutBuffer, SizeOutBuffer, &returned);
         BytesRet = static_cast<std::uint32_t>(returned);
         return status;
     });
@@ -231,15 +232,16 @@ Status TPCSCRaw::SCardGetStatusChange(Handle hContext, std::uint32_t Timeout,
 
 Status TPCSCRaw::SCardListReaders(Handle hContext, const char16_t* pGroups, char16_t* pReaders,
                                   std::uint32_t& SizeReaders) {
-    return Through(FValid, FSCardListReaders, e::kListReaders, [&](const Call<TSCardListReaders>& call) {
-        const std::string groups = pGroups ? MultiToBytes(pGroups) : std::string();
-        return FetchMultiString(
-            [&](char* buffer, NativeDword* size) {
-                return call(static_cast<NativeHandle>(hContext), pGroups ? groups.c_str() : nullptr,
-                            buffer, size);
-            },
-            pReaders, SizeReaders);
-    });
+    return Through(FValid, FSCardListReaders, e::kListReaders,
+                   [&](const Call<TSCardListReaders>& call) {
+                       const std::string groups = pGroups ? MultiToBytes(pGroups) : std::string();
+                       return FetchMultiString(
+                           [&](char* buffer, NativeDword* size) {
+                               return call(static_cast<NativeHandle>(hContext),
+                                           pGroups ? groups.c_str() : nullptr, buffer, size);
+                           },
+                           pReaders, SizeReaders);
+                   });
 }
 
 Status TPCSCRaw::SCardListCards(Handle hContext, const std::uint8_t* pAtr,
@@ -261,9 +263,9 @@ Status TPCSCRaw::SCardListInterfaces(Handle hContext, const char16_t* pCard, voi
                    [&](const Call<TSCardListInterfaces>& call) {
                        const std::string card = ToBytes(pCard);
                        NativeDword count = GuidInterfacesCount;
-                       const Status status = call(static_cast<NativeHandle>(hContext),
-                                                  pCard ? card.c_str() : nullptr, pGuidInterfaces,
-                                                  &count);
+                       const Status status =
+                           call(static_cast<NativeHandle>(hContext), pCard ? card.c_str() : nullptr,
+                                pGuidInterfaces, &count);
                        GuidInterfacesCount = static_cast<std::uint32_t>(count);
                        return status;
                    });
@@ -284,15 +286,17 @@ Status TPCSCRaw::SCardListReaderGroups(Handle hContext, char16_t* pGroups,
 Status TPCSCRaw::SCardLocateCards(Handle hContext, const char16_t* pCards,
                                   PSCardReaderStateA pReaderStates,
                                   std::uint32_t ReaderStatesCount) {
-    return Through(FValid, FSCardLocateCards, e::kLocateCards, [&](const Call<TSCardLocateCards>& call) {
-        const std::string cards = pCards ? MultiToBytes(pCards) : std::string();
-        if (!pReaderStates) ReaderStatesCount = 0;
-        NativeStates native(pReaderStates, ReaderStatesCount);
-        const Status status = call(static_cast<NativeHandle>(hContext), pCards ? cards.c_str() : nullptr,
-                                   ReaderStatesCount ? native.data() : nullptr, ReaderStatesCount);
-        native.CopyBack(pReaderStates);
-        return status;
-    });
+    return Through(
+        FValid, FSCardLocateCards, e::kLocateCards, [&](const Call<TSCardLocateCards>& call) {
+            const std::string cards = pCards ? MultiToBytes(pCards) : std::string();
+            if (!pReaderStates) ReaderStatesCount = 0;
+            NativeStates native(pReaderStates, ReaderStatesCount);
+            const Status status =
+                call(static_cast<NativeHandle>(hContext), pCards ? cards.c_str() : nullptr,
+                     ReaderStatesCount ? native.data() : nullptr, ReaderStatesCount);
+            native.CopyBack(pReaderStates);
+            return status;
+        });
 }
 
 Status TPCSCRaw::SCardReconnect(Handle hCard, std::uint32_t ShareMode,
@@ -326,9 +330,9 @@ Status TPCSCRaw::SCardTransmit(Handle hCard, const TSCardIoRequest* PioSendPci,
         NativeIoRequest recv{};
         if (PioRecvPci) recv = {PioRecvPci->Protocol, kNativeHeader};
         NativeDword received = SizeRecvBuffer;
-        const Status status = call(static_cast<NativeHandle>(hCard), PioSendPci ? &send : nullptr,
-                                   SendBuffer, SizeSendBuffer, PioRecvPci ? &recv : nullptr,
-                                   RecvBuffer, &received);
+        const Status status =
+            call(static_cast<NativeHandle>(hCard), PioSendPci ? &send : nullptr, SendBuffer,
+                 SizeSendBuffer, PioRecvPci ? &recv : nullptr, RecvBuffer, &received);
         if (PioRecvPci) PioRecvPci->Protocol = static_cast<std::uint32_t>(recv.dwProtocol);
         SizeRecvBuffer = static_cast<std::uint32_t>(received);
         return status;
@@ -337,8 +341,8 @@ Status TPCSCRaw::SCardTransmit(Handle hCard, const TSCardIoRequest* PioSendPci,
 
 Status TPCSCRaw::SCardSetAttrib(Handle hCard, std::uint32_t AttrId, const std::uint8_t* pAttr,
                                 std::uint32_t AttrLen) {
-    return Forward(FValid, FSCardSetAttrib, e::kSetAttrib, static_cast<NativeHandle>(hCard),
-                   AttrId, pAttr, AttrLen);
+    return Forward(FValid, FSCardSetAttrib, e::kSetAttrib, static_cast<NativeHandle>(hCard), AttrId,
+                   pAttr, AttrLen);
 }
 
 Status TPCSCRaw::SCardStatus(Handle hCard, char16_t* pReaderNames, std::uint32_t& SizeReaderNames,

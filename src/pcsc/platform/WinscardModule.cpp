@@ -37,8 +37,8 @@ std::wstring OverridePath() {
     std::wstring value(MAX_PATH, L'\0');
     for (;;) {
         SetLastError(ERROR_SUCCESS);
-        const DWORD length = GetEnvironmentVariableW(name.c_str(), value.data(),
-                                                     static_cast<DWORD>(value.size()));
+        const DWORD length =
+            GetEnvironmentVariableW(name.c_str(), value.data(), static_cast<DWORD>(value.size()));
         if (length == 0) return {};
         if (length < value.size()) {
             value.resize(length);
@@ -51,7 +51,8 @@ std::wstring OverridePath() {
 std::wstring SystemLibraryPath() {
     std::wstring directory(MAX_PATH, L'\0');
     for (;;) {
-        const UINT length = GetSystemDirectoryW(directory.data(), static_cast<UINT>(directory.size()));
+        const UINT length =
+            GetSystemDirectoryW(directory.data(), static_cast<UINT>(directory.size()));
         if (length == 0) return L"winscard.dll";
         if (length < directory.size()) {
             directory.resize(length);
@@ -65,8 +66,8 @@ std::wstring SystemLibraryPath() {
 // "C:\dir\file.dll" or "\\server\share\file.dll".
 bool IsFullPath(const std::wstring& path) {
     const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
-    return path.size() > 2 && ((path[1] == L':' && separator(path[2])) ||
-                               (separator(path[0]) && separator(path[1])));
+    return path.size() > 2 &&
+           ((path[1] == L':' && separator(path[2])) || (separator(path[0]) && separator(path[1])));
 }
 
 void RememberError(DWORD code, const std::wstring& path) {
@@ -154,11 +155,12 @@ std::optional<std::string> Utf16ToAnsiCodePage(std::u16string_view text) {
     const std::wstring wide(text.begin(), text.end());
     const int size = static_cast<int>(std::min<std::size_t>(wide.size(), 0x7FFFFFFF));
     BOOL replaced = FALSE;
-    const int length =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr, 0, nullptr, &replaced);
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, nullptr,
+                                           0, nullptr, &replaced);
     if (length <= 0 || replaced) return std::nullopt;
     std::string bytes(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, bytes.data(), length, nullptr, &replaced);
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), size, bytes.data(), length,
+                        nullptr, &replaced);
     if (replaced) return std::nullopt;
     return bytes;
 }
