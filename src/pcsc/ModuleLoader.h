@@ -36,6 +36,11 @@ struct EntryPoint {
     // What a note of the call in flight shows, the W left out: the call as
     // the PC/SC interface names it.
     const char* shown;
+
+    // Exported under the name it is shown by.
+    constexpr explicit EntryPoint(const char* name) : exported(name), shown(name) {}
+    constexpr EntryPoint(const char* exportedName, const char* shownName)
+        : exported(exportedName), shown(shownName) {}
 };
 
 // The entry point's address in the library, or nullptr when it does not
@@ -46,54 +51,46 @@ Function FindEntry(ModuleHandle module, const EntryPoint<Function>& entry) {
 }
 
 namespace entries {
+// A text-carrying entry point: exported in its wide form where the
+// platform has one, shown without the W.
 #if defined(_WIN32)
-#define VARDEL_PCSC_WIDE(name) name "W"
+#define VARDEL_PCSC_TEXT(name) name "W", name
 #else
-#define VARDEL_PCSC_WIDE(name) name
+#define VARDEL_PCSC_TEXT(name) name
 #endif
-inline constexpr EntryPoint<entry::BeginTransaction> kBeginTransaction{"SCardBeginTransaction",
-                                                                       "SCardBeginTransaction"};
-inline constexpr EntryPoint<entry::Cancel> kCancel{"SCardCancel", "SCardCancel"};
-inline constexpr EntryPoint<entry::Connect> kConnect{VARDEL_PCSC_WIDE("SCardConnect"),
-                                                     "SCardConnect"};
-inline constexpr EntryPoint<entry::Control> kControl{"SCardControl", "SCardControl"};
-inline constexpr EntryPoint<entry::Disconnect> kDisconnect{"SCardDisconnect", "SCardDisconnect"};
-inline constexpr EntryPoint<entry::EndTransaction> kEndTransaction{"SCardEndTransaction",
-                                                                   "SCardEndTransaction"};
-inline constexpr EntryPoint<entry::EstablishContext> kEstablishContext{"SCardEstablishContext",
-                                                                       "SCardEstablishContext"};
-inline constexpr EntryPoint<entry::FreeMemory> kFreeMemory{"SCardFreeMemory", "SCardFreeMemory"};
-inline constexpr EntryPoint<entry::GetAttrib> kGetAttrib{"SCardGetAttrib", "SCardGetAttrib"};
+inline constexpr EntryPoint<entry::BeginTransaction> kBeginTransaction{"SCardBeginTransaction"};
+inline constexpr EntryPoint<entry::Cancel> kCancel{"SCardCancel"};
+inline constexpr EntryPoint<entry::Connect> kConnect{VARDEL_PCSC_TEXT("SCardConnect")};
+inline constexpr EntryPoint<entry::Control> kControl{"SCardControl"};
+inline constexpr EntryPoint<entry::Disconnect> kDisconnect{"SCardDisconnect"};
+inline constexpr EntryPoint<entry::EndTransaction> kEndTransaction{"SCardEndTransaction"};
+inline constexpr EntryPoint<entry::EstablishContext> kEstablishContext{"SCardEstablishContext"};
+inline constexpr EntryPoint<entry::FreeMemory> kFreeMemory{"SCardFreeMemory"};
+inline constexpr EntryPoint<entry::GetAttrib> kGetAttrib{"SCardGetAttrib"};
 inline constexpr EntryPoint<entry::GetProviderId> kGetProviderId{
-    VARDEL_PCSC_WIDE("SCardGetProviderId"), "SCardGetProviderId"};
+    VARDEL_PCSC_TEXT("SCardGetProviderId")};
 inline constexpr EntryPoint<entry::GetStatusChange> kGetStatusChange{
-    VARDEL_PCSC_WIDE("SCardGetStatusChange"), "SCardGetStatusChange"};
-inline constexpr EntryPoint<entry::ListReaders> kListReaders{VARDEL_PCSC_WIDE("SCardListReaders"),
-                                                             "SCardListReaders"};
-inline constexpr EntryPoint<entry::ListCards> kListCards{VARDEL_PCSC_WIDE("SCardListCards"),
-                                                         "SCardListCards"};
+    VARDEL_PCSC_TEXT("SCardGetStatusChange")};
+inline constexpr EntryPoint<entry::ListReaders> kListReaders{VARDEL_PCSC_TEXT("SCardListReaders")};
+inline constexpr EntryPoint<entry::ListCards> kListCards{VARDEL_PCSC_TEXT("SCardListCards")};
 inline constexpr EntryPoint<entry::ListInterfaces> kListInterfaces{
-    VARDEL_PCSC_WIDE("SCardListInterfaces"), "SCardListInterfaces"};
+    VARDEL_PCSC_TEXT("SCardListInterfaces")};
 inline constexpr EntryPoint<entry::ListReaderGroups> kListReaderGroups{
-    VARDEL_PCSC_WIDE("SCardListReaderGroups"), "SCardListReaderGroups"};
-inline constexpr EntryPoint<entry::LocateCards> kLocateCards{VARDEL_PCSC_WIDE("SCardLocateCards"),
-                                                             "SCardLocateCards"};
-inline constexpr EntryPoint<entry::Reconnect> kReconnect{"SCardReconnect", "SCardReconnect"};
-inline constexpr EntryPoint<entry::ReleaseContext> kReleaseContext{"SCardReleaseContext",
-                                                                   "SCardReleaseContext"};
-inline constexpr EntryPoint<entry::Transmit> kTransmit{"SCardTransmit", "SCardTransmit"};
-inline constexpr EntryPoint<entry::SetAttrib> kSetAttrib{"SCardSetAttrib", "SCardSetAttrib"};
-inline constexpr EntryPoint<entry::Status> kStatus{VARDEL_PCSC_WIDE("SCardStatus"), "SCardStatus"};
+    VARDEL_PCSC_TEXT("SCardListReaderGroups")};
+inline constexpr EntryPoint<entry::LocateCards> kLocateCards{VARDEL_PCSC_TEXT("SCardLocateCards")};
+inline constexpr EntryPoint<entry::Reconnect> kReconnect{"SCardReconnect"};
+inline constexpr EntryPoint<entry::ReleaseContext> kReleaseContext{"SCardReleaseContext"};
+inline constexpr EntryPoint<entry::Transmit> kTransmit{"SCardTransmit"};
+inline constexpr EntryPoint<entry::SetAttrib> kSetAttrib{"SCardSetAttrib"};
+inline constexpr EntryPoint<entry::Status> kStatus{VARDEL_PCSC_TEXT("SCardStatus")};
 // The direct check's 8-bit listing, shown under its exported name: on
 // Windows it is the A form, not the W one the binding calls.
 #if defined(_WIN32)
-inline constexpr EntryPoint<entry::ListReadersAnsi> kListReadersAnsi{"SCardListReadersA",
-                                                                     "SCardListReadersA"};
+inline constexpr EntryPoint<entry::ListReadersAnsi> kListReadersAnsi{"SCardListReadersA"};
 #else
-inline constexpr EntryPoint<entry::ListReadersAnsi> kListReadersAnsi{"SCardListReaders",
-                                                                     "SCardListReaders"};
+inline constexpr EntryPoint<entry::ListReadersAnsi> kListReadersAnsi{"SCardListReaders"};
 #endif
-#undef VARDEL_PCSC_WIDE
+#undef VARDEL_PCSC_TEXT
 }  // namespace entries
 
 }  // namespace pcsc::platform
