@@ -1,5 +1,7 @@
 #include "checks/ShownText.h"
 
+#include "pcsc/TextConversions.h"
+
 namespace checks {
 namespace {
 
@@ -10,22 +12,16 @@ bool BreaksOrReorders(char16_t c) {
            (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
 }
 
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-
 }  // namespace
 
 std::u16string ShownText(std::u16string_view text) {
     std::u16string shown(text);
     for (std::size_t i = 0; i < shown.size(); ++i) {
         const char16_t c = shown[i];
-        if (IsHighSurrogate(c) && i + 1 < shown.size() && IsLowSurrogate(shown[i + 1])) {
+        if (pcsc::IsHighSurrogate(c) && i + 1 < shown.size() &&
+            pcsc::IsLowSurrogate(shown[i + 1])) {
             ++i;  // a pair: one character beyond U+FFFF
-        } else if (BreaksOrReorders(c) || IsHighSurrogate(c) || IsLowSurrogate(c)) {
+        } else if (BreaksOrReorders(c) || pcsc::IsHighSurrogate(c) || pcsc::IsLowSurrogate(c)) {
             shown[i] = kReplacement;
         }
     }

@@ -10,6 +10,16 @@
 
 namespace pcsc {
 
+// The halves of a UTF-16 surrogate pair. A half that stands alone is no
+// character: the name codec uses U+DC80 to U+DCFF for bytes, and a report
+// shows any lone half as U+FFFD.
+constexpr bool IsHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+constexpr bool IsLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
 // UTF-16 <-> UTF-8. Ill-formed input is never dropped silently: an unpaired
 // surrogate or an invalid byte becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);

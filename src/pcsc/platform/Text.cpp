@@ -136,13 +136,6 @@ std::size_t Utf8Sequence(std::string_view text, std::size_t i, char32_t& cp) {
 constexpr char16_t kFirstByteEscape = 0xDC80;
 constexpr char16_t kLastByteEscape = 0xDCFF;
 
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-
 }  // namespace
 
 std::u16string NameFromBytes(std::string_view bytes) {
